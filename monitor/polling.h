@@ -1,0 +1,34 @@
+// The polling loop: every half second, a cleared console screen with one
+// record per readable item, until ESC.
+#pragma once
+
+#include "browse.h"
+#include "group.h"
+#include "opcda.h"
+
+#include <cstddef>
+
+constexpr DWORD POLL_PERIOD_MS = 500;
+constexpr int RECORDS_PER_LINE = 3;
+constexpr int KEY_ESCAPE = 27;
+
+// What the loop needs of the platform: the wait, the screen clearing, the
+// keyboard and the console device. Tests put their own in place so that no
+// test waits real half seconds or needs a terminal.
+struct PollingPlatform {
+  void (*sleep)(DWORD milliseconds);
+  void (*clearScreen)();
+  int (*keyWaiting)();
+  int (*readKey)();
+  void (*write)(const wchar_t *text, size_t length);
+};
+
+// Sleep, "cls" through the command interpreter, _kbhit, _getch and the
+// console device.
+extern const PollingPlatform CONSOLE_POLLING_PLATFORM;
+
+// Runs the loop on the real console; returns once ESC was seen.
+void PollItems(IOPCItemMgt *itemMgt, const TagNameTable &names, const ItemHandleTable &handles);
+
+void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const TagNameTable &names,
+                 const ItemHandleTable &handles);

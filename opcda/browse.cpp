@@ -1,0 +1,117 @@
+// Browse stage: two flat enumerations of the address space, the first to
+// list, count and measure the names, the second to fill the table.
+#include "browse.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "output.h"
+
+namespace {
+
+HRESULT BrowseFlat(IOPCBrowseServerAddressSpace *browse, IEnumString **names) {
+  *names = nullptr;
+  HRESULT hr = browse->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, names);
+  // A success without an enumerator is no enumeration at all.
+  if (SUCCEEDED(hr) && *names == nullptr) hr = E_POINTER;
+  return hr;
+}
+
+// The next name of the enumeration, or null when it has ended: on a failed
+// call, on a fetched count other than 1, and on a name handed back as null.
+LPOLESTR NextName(IEnumString *names) {
+  LPOLESTR name = nullptr;
+  ULONG fetched = 0;
+  HRESULT hr = names->Next(1, &name, &fetched);
+  if (FAILED(hr) || fetched != 1) {
+    // A well-behaved server hands nothing back here; one that does is not
+    // allowed to leak for it.
+    CoTaskMemFree(name);
+    return nullptr;
+  }
+  return name;
+}
+
+TagNameTable EmptyTable() { return TagNameTable{0, 0, nullptr, nullptr}; }
+
+}  // namespace
+
+TagNameTable BrowseTagNames(IOPCServer *server) {
+  IOPCBrowseServerAddressSpace *browse = nullptr;
+  HRESULT hr = server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse));
+  if (FAILED(hr) || browse == nullptr) return EmptyTable();
+
+  // First enumeration: list, count and measure.
+  LONG count = 0;
+  size_t longest = 0;
+  IEnumString *names = nullptr;
+  if (SUCCEEDED(BrowseFlat(browse, &names))) {
+    PutLine("found the following tags:");
+    for (LPOLESTR name; count < LONG_MAX && (name = NextName(names)) != nullptr;) {
+      PutWideLine(name);
+      ++count;
+      size_t length = wcslen(name);
+      if (length > longest) longest = length;
+      CoTaskMemFree(name);
+    }
+    names->Release();
+  }
+
+  // The block is count * slotLength characters; a table that cannot be sized
+  // without overflow is an empty one.
+  TagNameTable table = EmptyTable();
+  const size_t slotLength = longest + 1;
+  const size_t slots = static_cast<size_t>(count);
+  if (slotLength > static_cast<size_t>(LONG_MAX) ||
+      (slots != 0 && slotLength > SIZE_MAX / sizeof(wchar_t) / slots)) {
+    browse->Release();
+    return table;
+  }
+  wchar_t *block = static_cast<wchar_t *>(calloc(slots * slotLength, sizeof(wchar_t)));
+  wchar_t **entries = static_cast<wchar_t **>(calloc(slots, sizeof(wchar_t *)));
+  if (slots != 0 && (block == nullptr || entries == nullptr)) {
+    free(block);
+    free(entries);
+    browse->Release();
+    return table;
+  }
+  table.count = count;
+  table.slotLength = static_cast<LONG>(slotLength);
+  table.block = block;
+  table.entries = entries;
+
+  // Second enumeration: fill the slots in delivery order; no name is asked
+  // for once every slot is filled.
+  if (SUCCEEDED(BrowseFlat(browse, &names))) {
+    for (LONG i = 0; i < count;) {
+      LPOLESTR name = NextName(names);
+      if (name == nullptr) break;
+      wchar_t *slot = block + static_cast<size_t>(i) * slotLength;
+      const size_t length = wcslen(name);
+      const bool fits = length < slotLength;
+      if (fits) memcpy(slot, name, (length + 1) * sizeof(wchar_t));
+      CoTaskMemFree(name);
+      if (!fits) {
+        names->Release();
+        browse->Release();
+        FreeTagNameTable(table);
+        return table;
+      }
+      entries[i] = slot;
+      ++i;
+    }
+    names->Release();
+  }
+
+  browse->Release();
+  return table;
+}
+
+void FreeTagNameTable(TagNameTable &table) {
+  free(table.block);
+  free(table.entries);
+  table = EmptyTable();
+}

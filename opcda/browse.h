@@ -1,0 +1,24 @@
+// The flat browse of the server's address space and the table of tag names
+// it produces.
+#pragma once
+
+#include "opcda.h"
+
+// The browsed tag names in delivery order. `block` holds `count` zero-filled
+// slots of `slotLength` characters; entry i points at slot i once it was
+// filled and is null otherwise (the second enumeration delivered fewer
+// names). An empty table has count 0 and nothing allocated.
+struct TagNameTable {
+  LONG count;
+  LONG slotLength;
+  wchar_t *block;
+  wchar_t **entries;
+};
+
+// Lists every tag on standard output under "found the following tags:" and
+// returns their names. Never fails as such: every failure gives an empty
+// table.
+TagNameTable BrowseTagNames(IOPCServer *server);
+
+// Frees what the table holds and leaves it empty.
+void FreeTagNameTable(TagNameTable &table);

@@ -1,0 +1,94 @@
+// Group stage: one group, one item per tag, the stage that runs while they
+// are registered, and the teardown in reverse order of creation.
+#include "group.h"
+
+#include <cstdlib>
+
+#include "output.h"
+
+int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *serverGroupHandle) {
+  *itemMgt = nullptr;
+  *serverGroupHandle = 0;
+  OPCHANDLE handle = 0;
+  DWORD revisedRate = 0;
+  IUnknown *group = nullptr;
+  HRESULT hr = server->AddGroup(GROUP_NAME, TRUE, 0, 1, nullptr, nullptr, 0, &handle, &revisedRate,
+                                IID_IOPCItemMgt, &group);
+  // A failed call's out-parameters are undefined and are not touched.
+  if (FAILED(hr) || group == nullptr) return 0;
+  *itemMgt = static_cast<IOPCItemMgt *>(group);
+  *serverGroupHandle = handle;
+  return 1;
+}
+
+int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut) {
+  // An entry the second browse did not fill names no tag.
+  if (name == nullptr) return 0;
+
+  OPCITEMDEF definition = {};
+  definition.szAccessPath = nullptr;
+  definition.szItemID = const_cast<LPWSTR>(name);
+  definition.bActive = TRUE;
+  definition.hClient = 1;
+  definition.dwBlobSize = 0;
+  definition.pBlob = nullptr;
+  definition.vtRequestedDataType = VT_I2;
+  definition.wReserved = 0;
+
+  OPCITEMRESULT *results = nullptr;
+  HRESULT *errors = nullptr;
+  HRESULT hr = itemMgt->AddItems(1, &definition, &results, &errors);
+
+  int registered = 0;
+  if (SUCCEEDED(hr) && results != nullptr && errors != nullptr && SUCCEEDED(errors[0])) {
+    *handleOut = results[0].hServer;
+    registered = 1;
+  }
+  // The blob, if the server sent one, is the client's to free like the arrays.
+  if (SUCCEEDED(hr) && results != nullptr) CoTaskMemFree(results[0].pBlob);
+  CoTaskMemFree(results);
+  CoTaskMemFree(errors);
+  return registered;
+}
+
+int RegisterItems(IOPCItemMgt *itemMgt, const TagNameTable &names, ItemHandleTable &handles) {
+  if (names.count <= 0) return 1;
+  if (handles.count < names.count) return 0;
+  for (LONG i = 0; i < names.count; ++i) {
+    if (!RegisterItem(itemMgt, names.entries[i], &handles.handles[i])) return 0;
+  }
+  return 1;
+}
+
+void UnregisterItems(IOPCItemMgt *itemMgt, const ItemHandleTable &handles) {
+  HRESULT *errors = nullptr;
+  const DWORD count = handles.count > 0 ? static_cast<DWORD>(handles.count) : 0;
+  HRESULT hr = itemMgt->RemoveItems(count, handles.handles, &errors);
+  if (SUCCEEDED(hr)) CoTaskMemFree(errors);
+}
+
+void DeleteMonitorGroup(IOPCServer *server, IOPCItemMgt *itemMgt, OPCHANDLE serverGroupHandle) {
+  itemMgt->Release();
+  (void)server->RemoveGroup(serverGroupHandle, FALSE);
+  PutLine("group released");
+}
+
+void RunGroupStage(IOPCServer *server, const TagNameTable &names, ItemStage stage) {
+  IOPCItemMgt *itemMgt = nullptr;
+  OPCHANDLE group = 0;
+  if (!CreateMonitorGroup(server, &itemMgt, &group)) return;
+
+  // Never a null array, even for no tags: RemoveItems gets a valid pointer.
+  ItemHandleTable handles = {names.count > 0 ? names.count : 0, nullptr};
+  handles.handles = static_cast<OPCHANDLE *>(calloc(handles.count > 0 ? handles.count : 1, sizeof(OPCHANDLE)));
+  if (handles.handles != nullptr) {
+    if (RegisterItems(itemMgt, names, handles)) {
+      PutLine("Items OK");
+      stage(itemMgt, names, handles);
+      UnregisterItems(itemMgt, handles);
+    }
+    free(handles.handles);
+  }
+
+  DeleteMonitorGroup(server, itemMgt, group);
+}

@@ -1,0 +1,46 @@
+// The monitor's one OPC group: its creation, the registration of every tag
+// as an item, and its removal. Also runs the stage that lives inside it.
+#pragma once
+
+#include "browse.h"
+#include "opcda.h"
+
+// nb30.h, which a full windows.h pulls in, has a GROUP_NAME macro of its own.
+#ifdef GROUP_NAME
+#undef GROUP_NAME
+#endif
+constexpr wchar_t GROUP_NAME[] = L"grp 1";
+
+// One server item handle per tag, in the order of the TagNameTable;
+// entries after a failed registration stay 0.
+struct ItemHandleTable {
+  LONG count;
+  OPCHANDLE *handles;
+};
+
+// What runs while the items are registered: the polling loop in the program,
+// a stand-in in tests.
+typedef void (*ItemStage)(IOPCItemMgt *itemMgt, const TagNameTable &names, const ItemHandleTable &handles);
+
+// Creates the group; 1 with its IOPCItemMgt reference and server handle in
+// the out-parameters, 0 with no reference held.
+int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *serverGroupHandle);
+
+// Registers every tag of `names` into `handles` in table order; 1 when all
+// were registered, 0 at the first that was not (the rest are not tried).
+int RegisterItems(IOPCItemMgt *itemMgt, const TagNameTable &names, ItemHandleTable &handles);
+
+// Registers one tag; 1 with its server handle in *handleOut, or 0. A null
+// name is a tag that cannot be registered.
+int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut);
+
+// Removes all items of the table from the group in one call.
+void UnregisterItems(IOPCItemMgt *itemMgt, const ItemHandleTable &handles);
+
+// Releases the group's reference, removes the group from the server and
+// prints "group released".
+void DeleteMonitorGroup(IOPCServer *server, IOPCItemMgt *itemMgt, OPCHANDLE serverGroupHandle);
+
+// The whole group stage: create, register, "Items OK", run `stage`, then
+// tear down in reverse order of creation.
+void RunGroupStage(IOPCServer *server, const TagNameTable &names, ItemStage stage);

@@ -1,0 +1,46 @@
+#include "scenarios.h"
+
+#include <cwchar>
+
+namespace simserver {
+namespace {
+
+// The first entry is the default. To add a scenario, add a row.
+// Columns: name, address space, refuse groups, no IOPCSyncIO, item AddItems
+// rejects, item whose reads fail.
+const Scenario kScenarios[] = {
+    {L"default", BuildDefaultSpace, false, false, nullptr, nullptr},
+    {L"fixed", BuildFixedSpace, false, false, nullptr, nullptr},
+    {L"no-tags", BuildEmptySpace, false, false, nullptr, nullptr},
+    {L"tag-rejected", BuildFixedSpace, false, false, L"Int32.Fixed", nullptr},
+    {L"group-refused", BuildFixedSpace, true, false, nullptr, nullptr},
+    {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr},
+    {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed"},
+    {L"large", BuildLargeSpace, false, false, nullptr, nullptr},
+};
+
+constexpr wchar_t kVariable[] = L"BRENVICK_SIM_SCENARIO";
+
+}  // namespace
+
+const Scenario &CurrentScenario() {
+  wchar_t name[64];
+  const DWORD length = GetEnvironmentVariableW(kVariable, name, sizeof name / sizeof name[0]);
+  // Unset, empty, or too long to be any of ours: the default.
+  if (length == 0 || length >= sizeof name / sizeof name[0]) return kScenarios[0];
+  for (const Scenario &scenario : kScenarios) {
+    if (std::wcscmp(scenario.name, name) == 0) return scenario;
+  }
+  return kScenarios[0];
+}
+
+std::shared_ptr<const Simulation> LoadSimulation() {
+  auto simulation = std::make_shared<Simulation>();
+  simulation->scenario = &CurrentScenario();
+  simulation->space = simulation->scenario->build_space();
+  simulation->rejected_tag = simulation->space.Find(simulation->scenario->rejected_item);
+  simulation->failing_read_tag = simulation->space.Find(simulation->scenario->failing_read_item);
+  return simulation;
+}
+
+}  // namespace simserver

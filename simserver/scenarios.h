@@ -1,0 +1,35 @@
+// Scenarios: which address space a server object serves and which faults it
+// stages, chosen by the environment variable BRENVICK_SIM_SCENARIO when the
+// object is created.
+#pragma once
+
+#include <memory>
+
+#include "address_space.h"
+
+namespace simserver {
+
+struct Scenario {
+  const wchar_t *name;
+  AddressSpace (*build_space)();
+  bool refuse_groups;               // AddGroup fails with E_FAIL
+  bool no_sync_io;                  // groups do not hand out IOPCSyncIO
+  const wchar_t *rejected_item;     // AddItems reports this ID unknown
+  const wchar_t *failing_read_item;  // a Read that includes this item fails as a whole
+};
+
+// What a server object and its groups share for their whole life.
+struct Simulation {
+  const Scenario *scenario = nullptr;
+  AddressSpace space;
+  size_t rejected_tag = AddressSpace::npos;
+  size_t failing_read_tag = AddressSpace::npos;
+};
+
+// The scenario named by the environment now; unknown names give the default.
+const Scenario &CurrentScenario();
+
+// Builds the simulation of the current scenario. Throws std::bad_alloc.
+std::shared_ptr<const Simulation> LoadSimulation();
+
+}  // namespace simserver

@@ -60,8 +60,11 @@ LONG CreateKey(const std::wstring &key) {
   return rc;
 }
 
-// Removes the key with everything below it.
-void DeleteTree(const std::wstring &key) { RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str()); }
+// Removes the key with everything below it; true when it is gone.
+bool DeleteTree(const std::wstring &key) {
+  const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
 
 // COM stays initialised on this thread for as long as the object lives, if
 // it was not already.
@@ -78,12 +81,20 @@ class ComScope {
   HRESULT hr_;
 };
 
-// The category's description, through the component categories manager
-// where it works, otherwise written directly.
-HRESULT RegisterCategory() {
+ICatRegister *CategoriesManager() {
   ICatRegister *categories = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
-                                 reinterpret_cast<void **>(&categories)))) {
+  if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
+                              reinterpret_cast<void **>(&categories)))) {
+    return nullptr;
+  }
+  return categories;
+}
+
+// The category with its description, and the class as one implementing it:
+// through the component categories manager where it works, otherwise
+// written directly.
+HRESULT RegisterCategory() {
+  if (ICatRegister *categories = CategoriesManager()) {
     CATEGORYINFO info = {};
     info.catid = CATID_OPCDAServer20;
     info.lcid = kCategoryLocale;
@@ -106,45 +117,61 @@ HRESULT RegisterCategory() {
 }
 
 // Whether any class other than ours is still registered as implementing the
-// category; if none is, its description goes with ours.
-bool CategoryUsedByOthers(ICatInformation *information) {
-  CATID catid = CATID_OPCDAServer20;
-  IEnumCLSID *classes = nullptr;
-  if (FAILED(information->EnumClassesOfCategories(1, &catid, 0, nullptr, &classes)) || classes == nullptr) {
+// category.
+bool CategoryUsedByOthers(ICatRegister *categories) {
+  ICatInformation *information = nullptr;
+  if (FAILED(categories->QueryInterface(IID_ICatInformation, reinterpret_cast<void **>(&information)))) {
     return true;  // cannot tell: keep it
   }
-  bool others = false;
-  CLSID clsid;
-  ULONG fetched = 0;
-  while (!others && classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
-    others = !IsEqualCLSID(clsid, CLSID_BrenvickSimServer);
+  CATID catid = CATID_OPCDAServer20;
+  IEnumCLSID *classes = nullptr;
+  bool others = true;
+  if (SUCCEEDED(information->EnumClassesOfCategories(1, &catid, 0, nullptr, &classes)) && classes != nullptr) {
+    others = false;
+    CLSID clsid;
+    ULONG fetched = 0;
+    while (!others && classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
+      others = !IsEqualCLSID(clsid, CLSID_BrenvickSimServer);
+    }
+    classes->Release();
   }
-  classes->Release();
+  information->Release();
   return others;
 }
 
-void UnregisterCategory() {
-  ICatRegister *categories = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
-                              reinterpret_cast<void **>(&categories)))) {
-    return;  // the class key, removed by the caller, holds our membership
+// Whether the DLL of the other architecture is registered too: 32- and 64-bit
+// class registrations are kept apart, but the ProgID and the category's
+// description are one for both.
+bool RegisteredInOtherView(const std::wstring &class_key) {
+#ifdef _WIN64
+  const REGSAM other_view = KEY_WOW64_32KEY;
+#else
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return false;
+  const REGSAM other_view = KEY_WOW64_64KEY;
+#endif
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (class_key + L"\\InprocServer32").c_str(), 0, KEY_READ | other_view,
+                    &handle) != ERROR_SUCCESS) {
+    return false;
   }
-  CATID catid = CATID_OPCDAServer20;
-  categories->UnRegisterClassImplCategories(CLSID_BrenvickSimServer, 1, &catid);
-  ICatInformation *information = nullptr;
-  if (SUCCEEDED(categories->QueryInterface(IID_ICatInformation, reinterpret_cast<void **>(&information)))) {
-    if (!CategoryUsedByOthers(information)) categories->UnRegisterCategories(1, &catid);
-    information->Release();
-  }
-  categories->Release();
+  RegCloseKey(handle);
+  return true;
 }
 
 HRESULT Unregister() {
   ComScope com;
-  UnregisterCategory();
-  DeleteTree(L"CLSID\\" + GuidText(CLSID_BrenvickSimServer));
-  DeleteTree(kBrenvickSimProgId);
-  return S_OK;
+  const std::wstring class_key = L"CLSID\\" + GuidText(CLSID_BrenvickSimServer);
+  CATID catid = CATID_OPCDAServer20;
+  ICatRegister *categories = CategoriesManager();
+  if (categories != nullptr) categories->UnRegisterClassImplCategories(CLSID_BrenvickSimServer, 1, &catid);
+  bool removed = DeleteTree(class_key);
+  if (!RegisteredInOtherView(class_key)) {
+    removed = DeleteTree(kBrenvickSimProgId) && removed;
+    if (categories != nullptr && !CategoryUsedByOthers(categories)) categories->UnRegisterCategories(1, &catid);
+  }
+  if (categories != nullptr) categories->Release();
+  return removed ? S_OK : SELFREG_E_CLASS;
 }
 
 HRESULT Register() {

@@ -185,11 +185,12 @@ class SimServer : public ::testing::Test {
     return added;
   }
 
-  static void Read(IOPCItemMgt *group, std::vector<OPCHANDLE> handles, ReadOutcome *out) {
+  static void Read(IOPCItemMgt *group, std::vector<OPCHANDLE> handles, ReadOutcome *out,
+                   OPCDATASOURCE source = OPC_DS_DEVICE) {
     Ref<IOPCSyncIO> io;
     ASSERT_EQ(group->QueryInterface(IID_IOPCSyncIO, io.put()), S_OK);
     out->count = static_cast<DWORD>(handles.size());
-    out->hr = io->Read(OPC_DS_DEVICE, out->count, handles.data(), &out->states, &out->errors);
+    out->hr = io->Read(source, out->count, handles.data(), &out->states, &out->errors);
   }
 };
 
@@ -368,7 +369,7 @@ TEST_F(SimServer, FixedScenarioServesConstantTags) {
   std::vector<OPCHANDLE> handles;
   for (const OPCITEMRESULT &r : added.results) handles.push_back(r.hServer);
   ReadOutcome read;
-  Read(group.get(), handles, &read);
+  Read(group.get(), handles, &read, OPC_DS_CACHE);
   ASSERT_EQ(read.hr, S_OK);
   const VARIANT *v = &read.states[0].vDataValue;
   EXPECT_EQ(V_VT(v), VT_I2);

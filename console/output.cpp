@@ -127,15 +127,38 @@ void PutWideLine(const wchar_t *text) {
   Put(L"\n", 1);
 }
 
-void WriteConsoleDevice(const wchar_t *text, size_t length) {
-  // The polling screen writes one record at a time, thousands a second on a
-  // large server: the device is opened once and kept for the process's life.
+namespace {
+
+// The polling screen writes one record at a time, thousands a second on a
+// large server: the device is opened once and kept for the process's life.
+HANDLE ConsoleDevice() {
   static HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
+  return console;
+}
+
+}  // namespace
+
+void WriteConsoleDevice(const wchar_t *text, size_t length) {
+  HANDLE console = ConsoleDevice();
   if (console == INVALID_HANDLE_VALUE) return;
   fflush(stdout);
   WriteWideToConsole(console, text, length);
 }
+
+void ClearConsoleDevice() {
+  HANDLE console = ConsoleDevice();
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return;
+  const DWORD cells = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(info.dwSize.Y);
+  const COORD home = {0, 0};
+  DWORD written = 0;
+  FillConsoleOutputCharacterW(console, L' ', cells, home, &written);
+  FillConsoleOutputAttribute(console, info.wAttributes, cells, home, &written);
+  SetConsoleCursorPosition(console, home);
+}
+
+bool StandardOutputIsConsole() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 
 TextWriter SetStandardOutputWriter(TextWriter writer) {
   TextWriter previous = g_writer;

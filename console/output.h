@@ -23,6 +23,13 @@ void PutWideLine(const wchar_t *text);
 // has no console.
 void WriteConsoleDevice(const wchar_t *text, size_t length);
 
+// Clears the console device's screen buffer and puts the cursor home;
+// nothing when the process has no console.
+void ClearConsoleDevice();
+
+// Whether standard output is the console itself rather than a file or pipe.
+bool StandardOutputIsConsole();
+
 // Replaces the writer behind standard output and returns the previous one;
 // null restores the default. Tests use it to see what a stage prints.
 TextWriter SetStandardOutputWriter(TextWriter writer);

@@ -17,7 +17,17 @@
 namespace {
 
 void WaitPeriod(DWORD milliseconds) { Sleep(milliseconds); }
-void ClearConsole() { (void)system("cls"); }
+// "cls" clears the console only when it writes to it: with standard output
+// redirected it would write into the file instead (a form feed on Windows)
+// and leave the screen as it was. The console device is then cleared
+// directly.
+void ClearConsole() {
+  if (StandardOutputIsConsole()) {
+    (void)system("cls");
+  } else {
+    ClearConsoleDevice();
+  }
+}
 int KeyWaiting() { return _kbhit(); }
 int ReadKey() { return _getch(); }
 

@@ -23,7 +23,8 @@ struct PollingPlatform {
   void (*write)(const wchar_t *text, size_t length);
 };
 
-// Sleep, "cls" through the command interpreter, _kbhit, _getch and the
+// Sleep, "cls" through the command interpreter (the console device cleared
+// directly when standard output is redirected), _kbhit, _getch and the
 // console device.
 extern const PollingPlatform CONSOLE_POLLING_PLATFORM;
 

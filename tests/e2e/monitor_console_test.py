@@ -1,0 +1,229 @@
+"""End-to-end: the real monitor.exe in a terminal under Wine, against the
+simulation server registered in the build tree's prefix, one scenario per
+test. Run by ctest with OPCMON_WINE_RUN, OPCMON_MONITOR and OPCMON_SIMSERVER
+set."""
+
+import os
+import re
+import shlex
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from terminal import Terminal  # noqa: E402
+
+WINE_RUN = os.environ["OPCMON_WINE_RUN"]
+MONITOR = os.environ["OPCMON_MONITOR"]
+SIMSERVER = os.environ["OPCMON_SIMSERVER"]
+
+NOT_INSTANTIATED = "OPC.Brenvick.1 not instantiated"
+PROMPT = "press ENTER to start polling"
+ESC_PROMPT = "Press ESC to exit"
+FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Text.Fixed", "Empty.Fixed",
+               "Stamp.Bad"]
+FIXED_RECORDS = [
+    "[Int16.Fixed=-5 13:05:09 good]",
+    "[Int32.Fixed=100000 13:05:09 good]",
+    "[Temp_\u00b0C=215 13:05:09 good]",
+    "[\u540d\u524d=-70000 13:05:09 good]",
+    "[Text.Fixed= 13:05:09 good]",
+    "[Empty.Fixed=? 13:05:09 bad]",
+    "[Stamp.Bad=1 bad timestamp no good]",
+]
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(*args):
+    subprocess.run([WINE_RUN, *args], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+
+
+def register_simserver():
+    wine("regsvr32", "/s", windows_path(SIMSERVER))
+
+
+def unregister_simserver():
+    wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
+
+
+def setUpModule():
+    register_simserver()
+
+
+def tearDownModule():
+    unregister_simserver()
+
+
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
+
+
+def records(line):
+    """The display records of one screen line, in order."""
+    return re.findall(r"\[[^\]]*\]", line)
+
+
+class MonitorTest(unittest.TestCase):
+    scenario = None
+    redirect = None  # a file name: standard output goes there instead of the terminal
+
+    def setUp(self):
+        self.terminal = Terminal(self.id().rsplit(".", 1)[-1])
+        self.addCleanup(self.terminal.close)
+
+    def start(self, scenario=None, stdout_file=None, stdin_file=None):
+        env = f"BRENVICK_SIM_SCENARIO={shlex.quote(scenario)} " if scenario else "unset BRENVICK_SIM_SCENARIO; "
+        command = f"{env}{shlex.quote(WINE_RUN)} --terminal {shlex.quote(MONITOR)}"
+        if stdin_file:
+            command += f" <{shlex.quote(stdin_file)}"
+        if stdout_file:
+            command += f" >{shlex.quote(stdout_file)}"
+        self.terminal.start(command)
+
+    def lines_after(self, marker):
+        lines = self.terminal.lines()
+        for i, line in enumerate(lines):
+            if marker in line:
+                return lines[i + 1:]
+        self.fail(f"{marker!r} not on screen:\n" + "\n".join(lines))
+
+    def finish(self):
+        status = self.terminal.exit_status()
+        self.assertEqual(0, status, f"got exit status {status}, expected 0")
+
+    def escape_and_teardown(self):
+        """ESC while polling: the loop ends within one cycle and the teardown
+        lines stand at the top of a cleared screen."""
+        self.terminal.press_escape()
+        pressed = time.monotonic()
+        screen = self.terminal.wait_for_text("server released", timeout=10)
+        elapsed = time.monotonic() - pressed
+        self.assertLess(elapsed, 2.0, f"ESC took {elapsed:.2f} s to end the loop, expected one cycle")
+        self.finish()
+        self.assertEqual(["group released", "server released"], screen.rstrip("\n").split("\n")[:2])
+
+
+class Outcomes(MonitorTest):
+    def test_nothing_registered_prints_only_the_progid_line(self):
+        unregister_simserver()
+        try:
+            self.start()
+            self.finish()
+            self.assertEqual(NOT_INSTANTIATED, self.terminal.screen().rstrip("\n"))
+        finally:
+            register_simserver()
+
+    def test_group_refused_releases_the_server_right_after_enter(self):
+        self.start("group-refused")
+        self.terminal.wait_for_text(PROMPT)
+        self.assertEqual(["found the following tags:", *FIXED_NAMES, PROMPT], self.terminal.lines())
+        self.terminal.press_enter()
+        self.terminal.wait_for_text("server released")
+        self.finish()
+        # After ENTER the terminal shows the echoed line break.
+        self.assertEqual(["", "server released"], self.lines_after(PROMPT))
+
+    def test_rejected_tag_skips_polling(self):
+        self.start("tag-rejected")
+        self.terminal.wait_for_text(PROMPT)
+        self.terminal.press_enter()
+        self.terminal.wait_for_text("server released")
+        self.finish()
+        self.assertEqual(["", "group released", "server released"], self.lines_after(PROMPT))
+
+    def test_no_tags_polls_an_empty_screen_until_escape(self):
+        self.start("no-tags")
+        self.terminal.wait_for_text(PROMPT)
+        self.assertEqual(["found the following tags:", PROMPT], self.terminal.lines())
+        self.terminal.press_enter()
+        self.terminal.wait_for_text("Items OK")
+        screen = self.terminal.wait_for_text(ESC_PROMPT)
+        self.assertEqual(["", "", ESC_PROMPT], screen.rstrip("\n").split("\n"))
+        self.escape_and_teardown()
+
+
+class Screens(MonitorTest):
+    def poll(self, scenario):
+        self.start(scenario)
+        self.terminal.wait_for_text(PROMPT)
+        self.terminal.press_enter()
+        self.terminal.wait_for_text("Items OK")
+        # A full screen: wait for the prompt of a cycle, then take the screen
+        # once it is stable between two looks.
+        self.terminal.wait_for_text(ESC_PROMPT)
+        return self.terminal.wait_for(lambda s: s.rstrip().endswith(ESC_PROMPT), what="a whole polling screen")
+
+    def test_seven_records_three_to_a_line(self):
+        screen = self.poll("fixed").rstrip("\n").split("\n")
+        self.assertEqual(FIXED_RECORDS[0:3], records(screen[0]))
+        self.assertEqual(FIXED_RECORDS[3:6], records(screen[1]))
+        self.assertEqual(FIXED_RECORDS[6:7], records(screen[2]))
+        self.assertEqual(["", ESC_PROMPT], [line.rstrip() for line in screen[3:]])
+        self.escape_and_teardown()
+
+    def test_a_key_other_than_escape_changes_nothing(self):
+        before = self.poll("fixed")
+        self.terminal.send("x")
+        time.sleep(1.2)  # two cycles, each with a key check
+        after = self.terminal.wait_for(lambda s: s.rstrip().endswith(ESC_PROMPT), what="a whole polling screen")
+        self.assertEqual(before, after)
+        self.escape_and_teardown()
+
+    def test_unreadable_item_leaves_no_gap(self):
+        screen = self.poll("read-fails").rstrip("\n").split("\n")
+        readable = [r for r in FIXED_RECORDS if not r.startswith("[Int32.Fixed")]
+        self.assertEqual(readable[0:3], records(screen[0]))
+        self.assertEqual(readable[3:6], records(screen[1]))
+        self.assertEqual(["", "", ESC_PROMPT], [line.rstrip() for line in screen[2:]])
+        self.escape_and_teardown()
+
+    def test_group_without_sync_reads_shows_no_records(self):
+        screen = self.poll("no-sync-io")
+        self.assertEqual(["", "", ESC_PROMPT], screen.rstrip("\n").split("\n"))
+        self.escape_and_teardown()
+
+    def test_default_server_shows_live_records_with_non_ascii_names(self):
+        screen = self.poll(None)
+        shown = [r for line in screen.split("\n") for r in records(line)]
+        self.assertGreater(len(shown), 20, screen)
+        for record in shown:
+            self.assertRegex(record, r"^\[[^=]+=(-?\d+|\?|) (\d\d:\d\d:\d\d|bad timestamp) "
+                                     r"(good|bad|not_connected|comm_failure|no good)\]$")
+        names = {r[1:r.index("=")] for r in shown}
+        self.assertIn("Temp_\u00b0C", names)
+        self.assertIn("\u540d\u524d", names)
+        self.escape_and_teardown()
+
+
+class RedirectedOutput(MonitorTest):
+    """Standard output to a file, the console still the terminal: messages
+    land in the file as UTF-8, the polling screen stays on the console."""
+
+    def test_messages_in_the_file_records_on_the_screen(self):
+        out = os.path.join(self.terminal.workdir, "stdout.txt")
+        self.start("fixed", stdout_file=out)
+        self.terminal.wait_for(lambda _: PROMPT.encode() in read_file(out), what="the prompt in the file")
+        self.terminal.press_enter()
+        screen = self.terminal.wait_for(lambda s: s.rstrip().endswith(ESC_PROMPT), what="a polling screen")
+        self.assertEqual(FIXED_RECORDS[0:3], records(screen.split("\n")[0]))
+        self.terminal.press_escape()
+        self.finish()
+        expected = "".join(f"{line}\r\n" for line in ["found the following tags:", *FIXED_NAMES, PROMPT,
+                                                       "Items OK", "group released", "server released"])
+        self.assertEqual(expected.encode("utf-8"), read_file(out))
+        # The screen was cleared without "cls", which would have written
+        # into the file.
+        self.assertNotIn(b"\x0c", read_file(out))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -14,6 +14,7 @@ const Scenario kScenarios[] = {
     {L"no-tags", BuildEmptySpace, false, false, nullptr, nullptr},
     {L"tag-rejected", BuildFixedSpace, false, false, L"Int32.Fixed", nullptr},
     {L"group-refused", BuildFixedSpace, true, false, nullptr, nullptr},
+    {L"no-tags-group-refused", BuildEmptySpace, true, false, nullptr, nullptr},
     {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr},
     {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed"},
     {L"large", BuildLargeSpace, false, false, nullptr, nullptr},

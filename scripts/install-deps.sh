@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the cross build and the Wine test runs need on Debian:
 # the mingw-w64 compilers and tools, Wine for 64- and 32-bit programs,
-# cmake and tmux. Quiet and idempotent: it does nothing when all is there.
+# cmake, tmux and python3 (the end-to-end tests). Quiet and idempotent: it does nothing when all is there.
 set -euo pipefail
 
 need=()
@@ -12,6 +12,7 @@ for pkg in g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools \
            wine wine64 wine32:i386 cmake tmux; do
   have "$pkg" || need+=("$pkg")
 done
+command -v python3 >/dev/null || need+=(python3)
 [ ${#need[@]} -eq 0 ] && exit 0
 
 sudo=()

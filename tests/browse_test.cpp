@@ -1,0 +1,260 @@
+// BrowseTagNames and FreeTagNameTable against a fake server: the two flat
+// enumerations, what is printed, the table's layout, and what is released
+// and freed on every path.
+#include "browse.h"
+
+#include <string>
+#include <vector>
+
+#include "com_test.h"
+#include "fake_enum_string.h"
+#include "fake_server.h"
+
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::DoDefault;
+using ::testing::InSequence;
+using ::testing::Invoke;
+using ::testing::NiceMock;
+using ::testing::NotNull;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+using ::testing::StrEq;
+using ::testing::StrictMock;
+
+const std::wstring kHeader = L"found the following tags:\n";
+
+// The entries as text, "<null>" for an entry left empty.
+NameList EntryTexts(const TagNameTable &table) {
+  NameList texts;
+  for (LONG i = 0; i < table.count; ++i) texts.push_back(table.entries[i] ? table.entries[i] : L"<null>");
+  return texts;
+}
+
+// A Next that reports one name fetched but hands back none.
+auto FetchedOneButNull() { return DoAll(SetArgPointee<1>(nullptr), SetArgPointee<2>(1ul), Return(S_OK)); }
+
+class BrowseTest : public ComTest {
+ protected:
+  void TearDown() override {
+    FreeTagNameTable(table);
+    ComTest::TearDown();
+  }
+
+  // The browse calls, each with the arguments both enumerations must pass.
+  auto &ExpectFlatBrowse() { return EXPECT_CALL(server, BrowseOPCItemIDs(OPC_FLAT, StrEq(L""), VT_EMPTY, 0, NotNull())); }
+
+  StrictMock<FakeServer> server;
+  TagNameTable table = {};
+};
+
+TEST_F(BrowseTest, MissingBrowseInterfaceGivesEmptyTableSilently) {
+  server.names = {L"A"};
+  size_t asked = 0;
+  for (Answer answer : {Answer::Refuse, Answer::SucceedNull}) {
+    SCOPED_TRACE(answer == Answer::Refuse ? "refused" : "S_OK with null");
+    server.SetAnswer(IID_IOPCBrowseServerAddressSpace, answer);
+    table = BrowseTagNames(&server);
+    EXPECT_EQ(0, table.count);
+    EXPECT_EQ(nullptr, table.entries);
+    EXPECT_EQ(L"", Printed());
+    EXPECT_EQ(++asked, server.Queries(IID_IOPCBrowseServerAddressSpace));
+    EXPECT_REFS(&server, 0u);
+    FreeTagNameTable(table);
+  }
+}
+
+TEST_F(BrowseTest, FailingFirstBrowsePrintsNothingAndStillMakesTheSecond) {
+  StrictMock<FakeEnumString> second(NameList{L"A", L"B"}, "second enumerator");  // a count of 0 asks for no name
+  server.HandOut(&second);
+  ExpectFlatBrowse().WillOnce(Return(E_FAIL)).WillOnce(DoDefault());
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ(0, table.count);
+  EXPECT_EQ(L"", Printed());
+  EXPECT_REFS(&second, 0u);
+  EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, BrowseSucceedingWithoutEnumeratorIsNoEnumeration) {
+  // First without enumerator: nothing counted. Then a good first and a
+  // second without enumerator: the count stays, the entries stay null.
+  server.names = {L"A", L"B"};
+  ExpectFlatBrowse()
+      .WillOnce(DoAll(SetArgPointee<4>(nullptr), Return(S_OK)))
+      .WillOnce(DoAll(SetArgPointee<4>(nullptr), Return(S_OK)))
+      .WillOnce(DoDefault())
+      .WillOnce(DoAll(SetArgPointee<4>(nullptr), Return(S_OK)));
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ(0, table.count);
+  FreeTagNameTable(table);
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ((NameList{L"<null>", L"<null>"}), EntryTexts(table));
+  EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, FailingSecondBrowseKeepsCountWithEveryEntryNull) {
+  server.names = {L"Alpha", L"Be", L"Gam"};
+  ExpectFlatBrowse().WillOnce(DoDefault()).WillOnce(Return(E_FAIL));
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ((NameList{L"<null>", L"<null>", L"<null>"}), EntryTexts(table));
+  EXPECT_EQ(6, table.slotLength);
+  EXPECT_EQ(kHeader + L"Alpha\nBe\nGam\n", Printed());
+  EXPECT_REFS(&server.MadeEnumerator(0), 0u);
+  EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, EmptyEnumerationPrintsHeaderOnly) {
+  ExpectFlatBrowse().Times(2);  // the server answers S_FALSE with an empty enumerator
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ(0, table.count);
+  EXPECT_EQ(kHeader, Printed());
+  EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, SlotsHoldTheLongestNameAndAreZeroFilledBehindEachName) {
+  server.names = {L"abc", L"defghij", L"klmno"};
+  ExpectFlatBrowse().Times(2);
+
+  table = BrowseTagNames(&server);
+  ASSERT_EQ(3, table.count);
+  ASSERT_EQ(8, table.slotLength);
+  const std::wstring expected(L"abc\0\0\0\0\0defghij\0klmno\0\0\0", 24);
+  EXPECT_EQ(expected, std::wstring(table.block, 24));
+  for (LONG i = 0; i < 3; ++i) EXPECT_EQ(table.block + 8 * i, table.entries[i]) << "entry " << i;
+}
+
+TEST_F(BrowseTest, LongerNameInSecondEnumerationGivesEmptyTable) {
+  NiceMock<FakeEnumString> first(NameList{L"abc", L"de"}, "first enumerator");
+  NiceMock<FakeEnumString> second(NameList{L"abc", L"toolong"}, "second enumerator");
+  server.HandOut(&first);
+  server.HandOut(&second);
+  ExpectFlatBrowse().Times(2);
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ(0, table.count);
+  EXPECT_EQ(0, table.slotLength);
+  EXPECT_EQ(nullptr, table.block);
+  EXPECT_EQ(nullptr, table.entries);
+  EXPECT_EQ(2u, second.position);
+  EXPECT_EQ(0u, Ledger().Live()) << "every name received is freed";
+  EXPECT_REFS(&first, 0u);
+  EXPECT_REFS(&second, 0u);
+  EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, SecondEnumerationIsAskedForNoMoreThanCountNames) {
+  NiceMock<FakeEnumString> first(NameList{L"A", L"B"}, "first enumerator");
+  StrictMock<FakeEnumString> second(NameList{L"A", L"B", L"C"}, "second enumerator");
+  server.HandOut(&first);
+  server.HandOut(&second);
+  ExpectFlatBrowse().Times(2);
+  EXPECT_CALL(second, Next(1, NotNull(), NotNull())).Times(2);
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ((NameList{L"A", L"B"}), EntryTexts(table));
+  EXPECT_REFS(&second, 0u);
+}
+
+TEST_F(BrowseTest, NameHandedBackAsNullEndsTheEnumeration) {
+  StrictMock<FakeEnumString> first(NameList{L"A", L"B"}, "first enumerator");
+  StrictMock<FakeEnumString> second(NameList{L"A"}, "second enumerator");
+  server.HandOut(&first);
+  server.HandOut(&second);
+  ExpectFlatBrowse().Times(2);
+  EXPECT_CALL(first, Next(1, NotNull(), NotNull())).WillOnce(DoDefault()).WillOnce(FetchedOneButNull());
+  EXPECT_CALL(second, Next(1, NotNull(), NotNull())).WillOnce(FetchedOneButNull());
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ((NameList{L"<null>"}), EntryTexts(table));
+  EXPECT_EQ(kHeader + L"A\n", Printed());
+  EXPECT_REFS(&first, 0u);
+  EXPECT_REFS(&second, 0u);
+}
+
+TEST_F(BrowseTest, FailingOrEmptyNextEndsTheEnumeration) {
+  StrictMock<FakeEnumString> first(NameList{L"A", L"B", L"C"}, "first enumerator");
+  StrictMock<FakeEnumString> second(NameList{L"A", L"B", L"C"}, "second enumerator");
+  server.HandOut(&first);
+  server.HandOut(&second);
+  ExpectFlatBrowse().Times(2);
+  // The failing Next hands back a name all the same; it must not leak.
+  EXPECT_CALL(first, Next(1, NotNull(), NotNull()))
+      .WillOnce(DoDefault())
+      .WillOnce(DoDefault())
+      .WillOnce(Invoke([](ULONG, LPOLESTR *name, ULONG *fetched) {
+        *name = TaskString(L"C");
+        *fetched = 0;
+        return E_FAIL;
+      }));
+  EXPECT_CALL(second, Next(1, NotNull(), NotNull()))
+      .WillOnce(DoDefault())
+      .WillOnce(DoAll(SetArgPointee<1>(nullptr), SetArgPointee<2>(0ul), Return(S_FALSE)));
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ((NameList{L"A", L"<null>"}), EntryTexts(table));
+  EXPECT_EQ(kHeader + L"A\nB\n", Printed());
+  EXPECT_EQ(0u, Ledger().Live());
+}
+
+TEST_F(BrowseTest, BothEnumerationsBrowseFlatAndTakeOneNameAtATime) {
+  StrictMock<FakeEnumString> first(NameList{L"A", L"B"}, "first enumerator");
+  StrictMock<FakeEnumString> second(NameList{L"A", L"B"}, "second enumerator");
+  server.HandOut(&first);
+  server.HandOut(&second);
+  {
+    InSequence order;
+    EXPECT_CALL(server, BrowseOPCItemIDs(OPC_FLAT, StrEq(L""), VT_EMPTY, 0, NotNull()));
+    EXPECT_CALL(first, Next(1, NotNull(), NotNull())).Times(3);  // A, B, end
+    EXPECT_CALL(server, BrowseOPCItemIDs(OPC_FLAT, StrEq(L""), VT_EMPTY, 0, NotNull()));
+    EXPECT_CALL(second, Next(1, NotNull(), NotNull())).Times(2);  // A, B, and no more
+  }
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ((NameList{L"A", L"B"}), EntryTexts(table));
+}
+
+TEST_F(BrowseTest, PrintsEveryNameAsDeliveredUnderTheHeader) {
+  server.names = {L"Temp_\u00B0C", L"\u540D\u524D", L"Line.1"};
+  ExpectFlatBrowse().Times(2);
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ(kHeader + L"Temp_\u00B0C\n\u540D\u524D\nLine.1\n", Printed());
+  EXPECT_EQ(server.names, EntryTexts(table));
+}
+
+TEST_F(BrowseTest, FreesEveryNameAndReleasesEnumeratorsAndBrowseInterface) {
+  server.names = {L"A", L"B", L"C", L"D"};
+  ExpectFlatBrowse().Times(2);
+  const size_t allocated = Ledger().Allocated();
+  const size_t freed = Ledger().Freed();
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ(allocated + 8, Ledger().Allocated());
+  EXPECT_EQ(freed + 8, Ledger().Freed());
+  EXPECT_EQ(0u, Ledger().Live());
+  ASSERT_EQ(2u, server.EnumeratorsMade());
+  EXPECT_REFS(&server.MadeEnumerator(0), 0u);
+  EXPECT_REFS(&server.MadeEnumerator(1), 0u);
+  EXPECT_EQ(1u, server.Queries(IID_IOPCBrowseServerAddressSpace));
+  EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, FreeingEmptiesTheTable) {
+  server.names = {L"A"};
+  ExpectFlatBrowse().Times(2);
+
+  table = BrowseTagNames(&server);
+  FreeTagNameTable(table);
+  EXPECT_EQ(0, table.count);
+  EXPECT_EQ(nullptr, table.block);
+  EXPECT_EQ(nullptr, table.entries);
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+// The fixture every test of the project uses. SetUp installs the task-
+// memory ledger, opens COM as a single-threaded apartment and captures
+// standard output; TearDown checks, in this order, that the capture is
+// still the writer in force (and restores the previous one), that every
+// fake is back to zero references, then closes COM and checks that every
+// task-memory block allocated during the test was freed.
+//
+// Fakes that hold task memory themselves (a TestVariant with a BSTR) must
+// be gone before TearDown: make them locals of the test body.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "com_text.h"
+#include "output.h"
+#include "ref_counting.h"
+#include "task_memory_ledger.h"
+
+class ComTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Everything the code under test wrote to standard output since SetUp.
+  static const std::wstring &Printed();
+  static TaskMemoryLedger &Ledger() { return TaskMemoryLedger::Instance(); }
+
+ private:
+  bool ledgerInstalled_ = false;
+  bool comOpen_ = false;
+  bool capturing_ = false;
+  TextWriter previousWriter_ = nullptr;
+};

@@ -1,0 +1,101 @@
+// The kit's own checks: the ledger sees task memory (BSTRs included), and
+// the fixture's end checks, the reference probe and the fakes' counters
+// fail a test that leaks or over-releases, naming what and how much.
+#include <gtest/gtest-spi.h>
+
+#include "com_test.h"
+#include "fake_enum_string.h"
+#include "fake_group.h"
+#include "fake_server.h"
+
+namespace {
+
+class KitTest : public ComTest {};
+
+// The fixture driven by hand, to watch its end checks fail.
+class ProbeFixture : public ComTest {
+ public:
+  using ComTest::SetUp;
+  using ComTest::TearDown;
+  void TestBody() override {}
+};
+
+void OtherWriter(const wchar_t *, size_t) {}
+
+TEST_F(KitTest, LedgerCountsTaskBlocksAndBstrs) {
+  const size_t allocated = Ledger().Allocated();
+  const size_t freed = Ledger().Freed();
+  void *block = CoTaskMemAlloc(16);
+  BSTR text = SysAllocString(L"text");
+  EXPECT_EQ(allocated + 2, Ledger().Allocated());
+  EXPECT_EQ(2u, Ledger().Live());
+  EXPECT_TRUE(Ledger().IsLive(block));
+  CoTaskMemFree(block);
+  SysFreeString(text);
+  EXPECT_EQ(freed + 2, Ledger().Freed());
+  EXPECT_EQ(0u, Ledger().Live());
+  EXPECT_FALSE(Ledger().IsLive(block));
+}
+
+TEST_F(KitTest, RefCountProbeLeavesTheCountAndReportsGotExpected) {
+  FakeServer server;
+  EXPECT_REFS(&server, 0u);
+  EXPECT_NONFATAL_FAILURE(EXPECT_REFS(&server, 1u), "references of &server: got 0, expected 1");
+  EXPECT_EQ(0, server.References());
+}
+
+TEST_F(KitTest, FakesAnswerQueryInterfaceAsTold) {
+  FakeGroup group;
+  IOPCSyncIO *sync = nullptr;
+  EXPECT_HR(S_OK, group.QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync)));
+  EXPECT_EQ(static_cast<IOPCSyncIO *>(&group), sync);
+  EXPECT_REFS(&group, 1u);
+  group.Release();
+
+  group.SetAnswer(IID_IOPCSyncIO, Answer::Refuse);
+  EXPECT_HR(E_NOINTERFACE, group.QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync)));
+  EXPECT_EQ(nullptr, sync);
+  group.SetAnswer(IID_IOPCSyncIO, Answer::SucceedNull);
+  EXPECT_HR(S_OK, group.QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync)));
+  EXPECT_EQ(nullptr, sync);
+  EXPECT_REFS(&group, 0u);
+  EXPECT_EQ(3u, group.Queries(IID_IOPCSyncIO));
+}
+
+TEST(KitEndChecks, OverReleaseAndDestructionWithReferencesFail) {
+  FakeGroup group;
+  EXPECT_NONFATAL_FAILURE(group.Release(), "fake group released with no reference held");
+  group.AddRef();
+  EXPECT_NONFATAL_FAILURE(
+      {
+        FakeEnumString enumerator;
+        enumerator.AddRef();
+      },
+      "fake enumerator destroyed holding references: got 1, expected 0");
+}
+
+TEST(KitEndChecks, FixtureFailsALeakedTaskBlock) {
+  ProbeFixture probe;
+  probe.SetUp();
+  void *block = CoTaskMemAlloc(8);
+  EXPECT_NONFATAL_FAILURE(probe.TearDown(), "task memory at the end of the test: got 1 block:");
+  CoTaskMemFree(block);
+}
+
+TEST(KitEndChecks, FixtureFailsAFakeLeftWithAReference) {
+  ProbeFixture probe;
+  probe.SetUp();
+  FakeServer server;
+  server.AddRef();
+  EXPECT_NONFATAL_FAILURE(probe.TearDown(), "fake server at the end of the test: got 1 references, expected 0");
+  server.Release();
+}
+
+TEST(KitEndChecks, FixtureFailsAReplacedOutputWriter) {
+  ProbeFixture probe;
+  probe.SetUp();
+  SetStandardOutputWriter(OtherWriter);
+  EXPECT_NONFATAL_FAILURE(probe.TearDown(), "standard output writer at the end of the test");
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// The task-memory ledger; see task_memory_ledger.h.
+#include "task_memory_ledger.h"
+
+#include <cstdio>
+
+TaskMemoryLedger &TaskMemoryLedger::Instance() {
+  static TaskMemoryLedger *ledger = new TaskMemoryLedger();
+  return *ledger;
+}
+
+HRESULT TaskMemoryLedger::Install() {
+  for (const auto &block : live_) inherited_.insert(block);
+  live_.clear();
+  allocated_ = 0;
+  freed_ = 0;
+  if (comReferences_ > 0) return S_OK;
+  return CoRegisterMallocSpy(this);
+}
+
+HRESULT TaskMemoryLedger::Remove() {
+  if (!live_.empty() || !inherited_.empty()) return E_ACCESSDENIED;
+  return CoRevokeMallocSpy();
+}
+
+std::string TaskMemoryLedger::DescribeLive() const {
+  std::string text = std::to_string(live_.size()) + (live_.size() == 1 ? " block:" : " blocks:");
+  size_t shown = 0;
+  for (const auto &block : live_) {
+    if (shown++ == 8) {
+      text += " ...";
+      break;
+    }
+    char one[64];
+    snprintf(one, sizeof one, " %p (%lu bytes)", block.first, static_cast<unsigned long>(block.second));
+    text += one;
+  }
+  return text;
+}
+
+void TaskMemoryLedger::Forget(void *block) {
+  if (live_.erase(block) != 0) {
+    ++freed_;
+  } else {
+    inherited_.erase(block);
+  }
+}
+
+HRESULT STDMETHODCALLTYPE TaskMemoryLedger::QueryInterface(REFIID iid, void **object) {
+  if (object == nullptr) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy)) {
+    *object = static_cast<IMallocSpy *>(this);
+    AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE TaskMemoryLedger::AddRef() { return ++comReferences_; }
+
+ULONG STDMETHODCALLTYPE TaskMemoryLedger::Release() { return comReferences_ > 0 ? --comReferences_ : 0; }
+
+SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreAlloc(SIZE_T cbRequest) {
+  pendingSize_ = cbRequest;
+  return cbRequest;
+}
+
+void *STDMETHODCALLTYPE TaskMemoryLedger::PostAlloc(void *pActual) {
+  if (pActual != nullptr) {
+    live_[pActual] = pendingSize_;
+    ++allocated_;
+  }
+  return pActual;
+}
+
+void *STDMETHODCALLTYPE TaskMemoryLedger::PreFree(void *pRequest, BOOL) {
+  if (pRequest != nullptr) Forget(pRequest);
+  return pRequest;
+}
+
+void STDMETHODCALLTYPE TaskMemoryLedger::PostFree(BOOL) {}
+
+SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreRealloc(void *pRequest, SIZE_T cbRequest, void **ppNewRequest, BOOL) {
+  if (pRequest != nullptr) Forget(pRequest);
+  pendingSize_ = cbRequest;
+  *ppNewRequest = pRequest;
+  return cbRequest;
+}
+
+void *STDMETHODCALLTYPE TaskMemoryLedger::PostRealloc(void *pActual, BOOL) { return PostAlloc(pActual); }
+
+void *STDMETHODCALLTYPE TaskMemoryLedger::PreGetSize(void *pRequest, BOOL) { return pRequest; }
+
+SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PostGetSize(SIZE_T cbActual, BOOL) { return cbActual; }
+
+void *STDMETHODCALLTYPE TaskMemoryLedger::PreDidAlloc(void *pRequest, BOOL) { return pRequest; }
+
+int STDMETHODCALLTYPE TaskMemoryLedger::PostDidAlloc(void *, BOOL, int fActual) { return fActual; }
+
+void STDMETHODCALLTYPE TaskMemoryLedger::PreHeapMinimize() {}
+
+void STDMETHODCALLTYPE TaskMemoryLedger::PostHeapMinimize() {}

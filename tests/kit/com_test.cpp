@@ -14,17 +14,17 @@ void Capture(const wchar_t *text, size_t length) { Captured().append(text, lengt
 
 const std::wstring &ComTest::Printed() { return Captured(); }
 
+void ComTest::ClearPrinted() { Captured().clear(); }
+
 void ComTest::SetUp() {
   Captured().clear();
   previousWriter_ = SetStandardOutputWriter(Capture);
   capturing_ = true;
 
-  const HRESULT spy = Ledger().Install();
-  ASSERT_HR(S_OK, spy) << " (CoRegisterMallocSpy)";
+  ASSERT_HR(S_OK, Ledger().Install());
   ledgerInstalled_ = true;
 
-  const HRESULT com = CoInitialize(nullptr);
-  ASSERT_HR(S_OK, com) << " (CoInitialize)";
+  ASSERT_HR(S_OK, CoInitialize(nullptr));
   comOpen_ = true;
 }
 
@@ -51,7 +51,7 @@ void ComTest::TearDown() {
                     << " still allocated, expected none (" << ledger.Allocated() << " allocated, "
                     << ledger.Freed() << " freed)";
     } else {
-      EXPECT_HR(S_OK, ledger.Remove()) << " (CoRevokeMallocSpy)";
+      EXPECT_HR(S_OK, ledger.Remove());
     }
     ledgerInstalled_ = false;
   }

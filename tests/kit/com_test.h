@@ -25,6 +25,8 @@ class ComTest : public ::testing::Test {
 
   // Everything the code under test wrote to standard output since SetUp.
   static const std::wstring &Printed();
+  // Starts the capture afresh, for a test that runs a stage more than once.
+  static void ClearPrinted();
   static TaskMemoryLedger &Ledger() { return TaskMemoryLedger::Instance(); }
 
  private:

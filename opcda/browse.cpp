@@ -60,17 +60,16 @@ TagNameTable BrowseTagNames(IOPCServer *server) {
     names->Release();
   }
 
-  // The block is count * slotLength characters; a table that cannot be sized
-  // without overflow is an empty one.
+  // A table that cannot be sized is an empty one.
   TagNameTable table = EmptyTable();
   const size_t slotLength = longest + 1;
   const size_t slots = static_cast<size_t>(count);
-  if (slotLength > static_cast<size_t>(LONG_MAX) ||
-      (slots != 0 && slotLength > SIZE_MAX / sizeof(wchar_t) / slots)) {
+  size_t blockBytes = 0;
+  if (!TagBlockBytes(count, slotLength, &blockBytes)) {
     browse->Release();
     return table;
   }
-  wchar_t *block = static_cast<wchar_t *>(calloc(slots * slotLength, sizeof(wchar_t)));
+  wchar_t *block = static_cast<wchar_t *>(calloc(blockBytes / sizeof(wchar_t), sizeof(wchar_t)));
   wchar_t **entries = static_cast<wchar_t **>(calloc(slots, sizeof(wchar_t *)));
   if (slots != 0 && (block == nullptr || entries == nullptr)) {
     free(block);
@@ -108,6 +107,15 @@ TagNameTable BrowseTagNames(IOPCServer *server) {
 
   browse->Release();
   return table;
+}
+
+int TagBlockBytes(LONG count, size_t slotLength, size_t *bytes) {
+  *bytes = 0;
+  if (count < 0 || slotLength > static_cast<size_t>(LONG_MAX)) return 0;
+  const size_t slots = static_cast<size_t>(count);
+  if (slots != 0 && slotLength > SIZE_MAX / sizeof(wchar_t) / slots) return 0;
+  *bytes = slots * slotLength * sizeof(wchar_t);
+  return 1;
 }
 
 void FreeTagNameTable(TagNameTable &table) {

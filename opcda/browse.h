@@ -4,6 +4,8 @@
 
 #include "opcda.h"
 
+#include <cstddef>
+
 // The browsed tag names in delivery order. `block` holds `count` zero-filled
 // slots of `slotLength` characters; entry i points at slot i once it was
 // filled and is null otherwise (the second enumeration delivered fewer
@@ -19,6 +21,10 @@ struct TagNameTable {
 // returns their names. Never fails as such: every failure gives an empty
 // table.
 TagNameTable BrowseTagNames(IOPCServer *server);
+
+// The size in bytes of a block of `count` slots of `slotLength` characters:
+// 1 with the size in *bytes, 0 when it cannot be represented.
+int TagBlockBytes(LONG count, size_t slotLength, size_t *bytes);
 
 // Frees what the table holds and leaves it empty.
 void FreeTagNameTable(TagNameTable &table);

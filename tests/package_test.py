@@ -1,0 +1,38 @@
+"""The zip package of one build tree: cpack makes it, and it holds
+monitor.exe and simserver.dll of the tree's architecture and the text on
+trying them. Run by ctest with OPCMON_BUILD_DIR, OPCMON_PE_MACHINE and OPCMON_CPACK set."""
+
+import glob
+import os
+import struct
+import subprocess
+import tempfile
+import unittest
+import zipfile
+
+
+def pe_machine(data):
+    offset = struct.unpack_from("<I", data, 0x3C)[0]
+    assert data[offset:offset + 4] == b"PE\0\0", "not a PE image"
+    return struct.unpack_from("<H", data, offset + 4)[0]
+
+
+class Package(unittest.TestCase):
+    def test_zip_holds_both_programs_and_the_text(self):
+        with tempfile.TemporaryDirectory() as out:
+            subprocess.run([os.environ.get("OPCMON_CPACK", "cpack"), "-G", "ZIP", "-B", out, "--config",
+                            os.path.join(os.environ["OPCMON_BUILD_DIR"], "CPackConfig.cmake")],
+                           check=True, stdout=subprocess.DEVNULL, timeout=120)
+            [package] = glob.glob(os.path.join(out, "opc-console-monitor-1.1.1.10-win*.zip"))
+            with zipfile.ZipFile(package) as z:
+                names = {os.path.basename(n): n for n in z.namelist() if not n.endswith("/")}
+                self.assertEqual({"monitor.exe", "simserver.dll", "try-the-simulation-server.txt"}, set(names))
+                machine = int(os.environ["OPCMON_PE_MACHINE"], 16)
+                for program in ("monitor.exe", "simserver.dll"):
+                    got = pe_machine(z.read(names[program]))
+                    self.assertEqual(machine, got, f"{program}: got machine 0x{got:x}, expected 0x{machine:x}")
+                self.assertIn(b"regsvr32 simserver.dll", z.read(names["try-the-simulation-server.txt"]))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

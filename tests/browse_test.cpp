@@ -3,6 +3,8 @@
 // and freed on every path.
 #include "browse.h"
 
+#include <climits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -178,13 +180,13 @@ TEST_F(BrowseTest, NameHandedBackAsNullEndsTheEnumeration) {
   EXPECT_REFS(&second, 0u);
 }
 
-TEST_F(BrowseTest, FailingOrEmptyNextEndsTheEnumeration) {
+TEST_F(BrowseTest, FailingNextOrOneFetchingOtherThanOneEndsTheEnumeration) {
   StrictMock<FakeEnumString> first(NameList{L"A", L"B", L"C"}, "first enumerator");
   StrictMock<FakeEnumString> second(NameList{L"A", L"B", L"C"}, "second enumerator");
   server.HandOut(&first);
   server.HandOut(&second);
   ExpectFlatBrowse().Times(2);
-  // The failing Next hands back a name all the same; it must not leak.
+  // Both odd answers hand back a name all the same; it must not leak.
   EXPECT_CALL(first, Next(1, NotNull(), NotNull()))
       .WillOnce(DoDefault())
       .WillOnce(DoDefault())
@@ -195,7 +197,11 @@ TEST_F(BrowseTest, FailingOrEmptyNextEndsTheEnumeration) {
       }));
   EXPECT_CALL(second, Next(1, NotNull(), NotNull()))
       .WillOnce(DoDefault())
-      .WillOnce(DoAll(SetArgPointee<1>(nullptr), SetArgPointee<2>(0ul), Return(S_FALSE)));
+      .WillOnce(Invoke([](ULONG, LPOLESTR *name, ULONG *fetched) {
+        *name = TaskString(L"B");
+        *fetched = 2;
+        return S_OK;
+      }));
 
   table = BrowseTagNames(&server);
   EXPECT_EQ((NameList{L"A", L"<null>"}), EntryTexts(table));
@@ -244,6 +250,32 @@ TEST_F(BrowseTest, FreesEveryNameAndReleasesEnumeratorsAndBrowseInterface) {
   EXPECT_REFS(&server.MadeEnumerator(1), 0u);
   EXPECT_EQ(1u, server.Queries(IID_IOPCBrowseServerAddressSpace));
   EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, BlockSizeRefusesWhatCannotBeRepresented) {
+  size_t bytes = 99;
+  EXPECT_EQ(1, TagBlockBytes(3, 8, &bytes));
+  EXPECT_EQ(48u, bytes);
+  EXPECT_EQ(1, TagBlockBytes(0, 1, &bytes));
+  EXPECT_EQ(0u, bytes);
+  bytes = 99;
+  EXPECT_EQ(0, TagBlockBytes(-1, 1, &bytes));
+  EXPECT_EQ(0u, bytes);
+  EXPECT_EQ(1, TagBlockBytes(1, static_cast<size_t>(LONG_MAX), &bytes));
+  EXPECT_EQ(0, TagBlockBytes(1, static_cast<size_t>(LONG_MAX) + 1, &bytes));
+  // count x slotLength x 2 past SIZE_MAX needs a 32-bit size_t: 65536 slots
+  // of 32768 characters are exactly 4 GiB, one character less still fits.
+  // With a 64-bit size_t the largest table representable fits.
+  if (sizeof(size_t) == 4) {
+    EXPECT_EQ(0, TagBlockBytes(0x10000, 0x8000, &bytes));
+    EXPECT_EQ(0u, bytes);
+    EXPECT_EQ(1, TagBlockBytes(0x10000, 0x7FFF, &bytes));
+    EXPECT_EQ(static_cast<size_t>(0xFFFE0000u), bytes);
+  } else {
+    const size_t longest = static_cast<size_t>(LONG_MAX);
+    EXPECT_EQ(1, TagBlockBytes(LONG_MAX, longest, &bytes));
+    EXPECT_EQ(longest * longest * sizeof(wchar_t), bytes);
+  }
 }
 
 TEST_F(BrowseTest, FreeingEmptiesTheTable) {

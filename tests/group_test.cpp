@@ -73,7 +73,15 @@ class GroupTest : public ComTest {
     return EXPECT_CALL(server, AddGroup(StrEq(L"grp 1"), TRUE, 0u, 1u, IsNull(), IsNull(), 0u, NotNull(), NotNull(),
                                         Eq(IID_IOPCItemMgt), NotNull()));
   }
-  auto &ExpectRemoveGroup() { return EXPECT_CALL(server, RemoveGroup(server.groupHandle, FALSE)); }
+  // Expects the group's removal and notes the group's references and the
+  // output at that moment.
+  void ExpectRemoveGroup() {
+    EXPECT_CALL(server, RemoveGroup(server.groupHandle, FALSE)).WillOnce(Invoke([this](OPCHANDLE handle, BOOL force) {
+      referencesAtRemoval_ = RefCount(&group);
+      printedAtRemoval_ = Printed();
+      return server.DefaultRemoveGroup(handle, force);
+    }));
+  }
 
   // Expects RemoveItems of `count` items and keeps the handles it was given.
   void ExpectRemoveItems(DWORD count, Handles *removed) {
@@ -85,6 +93,8 @@ class GroupTest : public ComTest {
   }
 
   static StageRecord stage_;
+  ULONG referencesAtRemoval_ = 99;
+  std::wstring printedAtRemoval_ = L"<not removed>";
   StrictMock<FakeServer> server;
   StrictMock<FakeGroup> group;
 };
@@ -211,6 +221,7 @@ TEST_F(GroupTest, RejectedTagSkipsItemsOkTheStageAndTheRemoval) {
 
     RunGroupStage(&server, names.table(), RecordStage);
     EXPECT_EQ(0, stage_.runs);
+    EXPECT_EQ(0u, referencesAtRemoval_);
     EXPECT_EQ(L"group released\n", Printed());
     EXPECT_REFS(&group, 0u);
     Mock::VerifyAndClearExpectations(&group);
@@ -260,6 +271,8 @@ TEST_F(GroupTest, StageRunsBetweenRegistrationAndRemovalOfEveryItem) {
   EXPECT_EQ(1u, stage_.references);
   EXPECT_EQ(L"Items OK\n", stage_.printedBefore);
   EXPECT_EQ(expected, removed);
+  EXPECT_EQ(0u, referencesAtRemoval_);
+  EXPECT_EQ(L"Items OK\n", printedAtRemoval_);
   EXPECT_TRUE(group.items.empty());
   EXPECT_EQ(0u, Ledger().Live()) << "RemoveItems' errors array is freed";
   EXPECT_EQ(L"Items OK\ngroup released\n", Printed());
@@ -269,17 +282,11 @@ TEST_F(GroupTest, StageRunsBetweenRegistrationAndRemovalOfEveryItem) {
 
 TEST_F(GroupTest, GroupReferenceIsReleasedBeforeTheGroupIsRemoved) {
   group.AddRef();  // as AddGroup handed it out
-  ULONG referencesAtRemoval = 99;
-  std::wstring printedAtRemoval = L"not called";
-  ExpectRemoveGroup().WillOnce(Invoke([&](OPCHANDLE handle, BOOL force) {
-    referencesAtRemoval = RefCount(&group);
-    printedAtRemoval = Printed();
-    return server.DefaultRemoveGroup(handle, force);
-  }));
+  ExpectRemoveGroup();
 
   DeleteMonitorGroup(&server, &group, server.groupHandle);
-  EXPECT_EQ(0u, referencesAtRemoval);
-  EXPECT_EQ(L"", printedAtRemoval);
+  EXPECT_EQ(0u, referencesAtRemoval_);
+  EXPECT_EQ(L"", printedAtRemoval_);
   EXPECT_EQ(L"group released\n", Printed());
   EXPECT_REFS(&group, 0u);
 }

@@ -106,14 +106,14 @@ TEST_F(ConnectionTest, UnregisteredProgIdGivesNullWithoutCreation) {
 }
 
 TEST_F(ConnectionTest, RefusedCreationGivesNull) {
-  RegisterProgId();
+  ASSERT_NO_FATAL_FAILURE(RegisterProgId());
   EXPECT_CALL(factory, CreateInstance(IsNull(), Eq(IID_IOPCServer), NotNull())).WillOnce(Return(E_OUTOFMEMORY));
 
   EXPECT_EQ(nullptr, ConnectServer());
 }
 
 TEST_F(ConnectionTest, ServerRefusingIOPCServerGivesNullAndKeepsNoReference) {
-  RegisterProgId();
+  ASSERT_NO_FATAL_FAILURE(RegisterProgId());
   factory.product = static_cast<IOPCServer *>(&server);
   server.SetAnswer(IID_IOPCServer, Answer::Refuse);
   EXPECT_CALL(factory, CreateInstance(IsNull(), Eq(IID_IOPCServer), NotNull()));
@@ -124,7 +124,7 @@ TEST_F(ConnectionTest, ServerRefusingIOPCServerGivesNullAndKeepsNoReference) {
 }
 
 TEST_F(ConnectionTest, CreationSucceedingWithoutObjectGivesNull) {
-  RegisterProgId();
+  ASSERT_NO_FATAL_FAILURE(RegisterProgId());
   EXPECT_CALL(factory, CreateInstance(IsNull(), Eq(IID_IOPCServer), NotNull()))
       .WillOnce(DoAll(SetArgPointee<2>(nullptr), Return(S_OK)));
 
@@ -132,7 +132,7 @@ TEST_F(ConnectionTest, CreationSucceedingWithoutObjectGivesNull) {
 }
 
 TEST_F(ConnectionTest, CreatedServerComesWithOneReferenceForTheCaller) {
-  RegisterProgId();
+  ASSERT_NO_FATAL_FAILURE(RegisterProgId());
   factory.product = static_cast<IOPCServer *>(&server);
   EXPECT_CALL(factory, CreateInstance(IsNull(), Eq(IID_IOPCServer), NotNull()));
 

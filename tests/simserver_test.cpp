@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../simserver/simserver_clsid.h"
+#include "com_test.h"
 #include "opcda.h"
 
 namespace {
@@ -96,16 +97,18 @@ struct ReadOutcome {
   }
 };
 
-class SimServer : public ::testing::Test {
+// The common fixture opens COM and checks at the end that the test freed
+// every block the server handed out and that the server kept none.
+class SimServer : public ComTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ComTest::SetUp();
     ASSERT_NE(Dll().get_class_object, nullptr) << "simserver.dll not loaded from the path in SIMSERVER_DLL or beside "
                                                   "the test";
   }
   void TearDown() override {
     SetEnvironmentVariableW(kScenarioVariable, nullptr);
-    CoUninitialize();
+    ComTest::TearDown();
   }
 
   static Ref<IOPCServer> Create(const wchar_t *scenario = nullptr) {

@@ -1,29 +1,16 @@
 """End-to-end: the real monitor.exe with standard output redirected to a
 file and the ENTER piped into standard input, no terminal at all. Checks
 every byte of standard output for the runs that never reach the polling
-loop. Run by ctest with OPCMON_WINE_RUN, OPCMON_MONITOR and OPCMON_SIMSERVER
-set."""
+loop."""
 
 import os
 import signal
 import subprocess
+import sys
 import unittest
 
-WINE_RUN = os.environ["OPCMON_WINE_RUN"]
-MONITOR = os.environ["OPCMON_MONITOR"]
-SIMSERVER = os.environ["OPCMON_SIMSERVER"]
-
-FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Text.Fixed", "Empty.Fixed",
-               "Stamp.Bad"]
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def wine(*args):
-    subprocess.run([WINE_RUN, *args], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from simulation import FIXED_NAMES, MONITOR, WINE_RUN, register_simserver, unregister_simserver  # noqa: E402
 
 
 def crlf_lines(*lines):
@@ -31,6 +18,11 @@ def crlf_lines(*lines):
 
 
 class RedirectedRun(unittest.TestCase):
+    def run_with_simserver(self, scenario):
+        register_simserver()
+        self.addCleanup(unregister_simserver)
+        return self.run_monitor(scenario)
+
     def run_monitor(self, scenario):
         env = dict(os.environ)
         env.pop("BRENVICK_SIM_SCENARIO", None)
@@ -47,40 +39,26 @@ class RedirectedRun(unittest.TestCase):
             os.killpg(program.pid, signal.SIGKILL)
             program.communicate()
             self.fail("the monitor did not end within 60 s")
-        done = subprocess.CompletedProcess(program.args, program.returncode, out)
-        self.assertEqual(0, done.returncode, f"got exit status {done.returncode}, expected 0")
-        return done.stdout
+        self.assertEqual(0, program.returncode, f"got exit status {program.returncode}, expected 0")
+        return out
 
     def test_nothing_registered(self):
-        wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
+        unregister_simserver()
         self.assertEqual(b"OPC.Brenvick.1 not instantiated", self.run_monitor(None))
 
     def test_server_with_tags_and_no_group(self):
-        wine("regsvr32", "/s", windows_path(SIMSERVER))
-        try:
-            self.assertEqual(crlf_lines("found the following tags:", *FIXED_NAMES, "press ENTER to start polling",
-                                        "server released"),
-                             self.run_monitor("group-refused"))
-        finally:
-            wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
+        self.assertEqual(crlf_lines("found the following tags:", *FIXED_NAMES, "press ENTER to start polling",
+                                    "server released"),
+                         self.run_with_simserver("group-refused"))
 
     def test_server_without_tags_and_no_group(self):
-        wine("regsvr32", "/s", windows_path(SIMSERVER))
-        try:
-            self.assertEqual(crlf_lines("found the following tags:", "press ENTER to start polling",
-                                        "server released"),
-                             self.run_monitor("no-tags-group-refused"))
-        finally:
-            wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
+        self.assertEqual(crlf_lines("found the following tags:", "press ENTER to start polling", "server released"),
+                         self.run_with_simserver("no-tags-group-refused"))
 
     def test_rejected_tag(self):
-        wine("regsvr32", "/s", windows_path(SIMSERVER))
-        try:
-            self.assertEqual(crlf_lines("found the following tags:", *FIXED_NAMES, "press ENTER to start polling",
-                                        "group released", "server released"),
-                             self.run_monitor("tag-rejected"))
-        finally:
-            wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
+        self.assertEqual(crlf_lines("found the following tags:", *FIXED_NAMES, "press ENTER to start polling",
+                                    "group released", "server released"),
+                         self.run_with_simserver("tag-rejected"))
 
 
 if __name__ == "__main__":

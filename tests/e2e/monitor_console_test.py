@@ -1,28 +1,21 @@
 """End-to-end: the real monitor.exe in a terminal under Wine, against the
 simulation server registered in the build tree's prefix, one scenario per
-test. Run by ctest with OPCMON_WINE_RUN, OPCMON_MONITOR and OPCMON_SIMSERVER
-set."""
+test."""
 
 import os
 import re
 import shlex
-import subprocess
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from simulation import FIXED_NAMES, MONITOR, WINE_RUN, register_simserver, unregister_simserver  # noqa: E402
 from terminal import Terminal  # noqa: E402
-
-WINE_RUN = os.environ["OPCMON_WINE_RUN"]
-MONITOR = os.environ["OPCMON_MONITOR"]
-SIMSERVER = os.environ["OPCMON_SIMSERVER"]
 
 NOT_INSTANTIATED = "OPC.Brenvick.1 not instantiated"
 PROMPT = "press ENTER to start polling"
 ESC_PROMPT = "Press ESC to exit"
-FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Text.Fixed", "Empty.Fixed",
-               "Stamp.Bad"]
 FIXED_RECORDS = [
     "[Int16.Fixed=-5 13:05:09 good]",
     "[Int32.Fixed=100000 13:05:09 good]",
@@ -32,23 +25,6 @@ FIXED_RECORDS = [
     "[Empty.Fixed=? 13:05:09 bad]",
     "[Stamp.Bad=1 bad timestamp no good]",
 ]
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def wine(*args):
-    subprocess.run([WINE_RUN, *args], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60)
-
-
-def register_simserver():
-    wine("regsvr32", "/s", windows_path(SIMSERVER))
-
-
-def unregister_simserver():
-    wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
 
 
 def setUpModule():

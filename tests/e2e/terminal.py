@@ -67,6 +67,16 @@ class Terminal:
                 raise Timeout(f"timed out after {timeout:.0f} s waiting for {what}; screen was:\n{text}")
             time.sleep(0.05)
 
+    def hold(self, predicate, duration, what="the screen"):
+        """Looks at the screen for `duration` seconds; every look must
+        satisfy the predicate."""
+        deadline = time.monotonic() + duration
+        while time.monotonic() < deadline:
+            text = self.screen()
+            if not predicate(text):
+                raise AssertionError(f"{what} did not hold; screen was:\n{text}")
+            time.sleep(0.05)
+
     def wait_for_text(self, needle, timeout=20.0):
         return self.wait_for(lambda s: needle in s, timeout, repr(needle))
 

@@ -17,21 +17,19 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-from terminal import Terminal  # noqa: E402
-
 arch = sys.argv[1] if len(sys.argv) > 1 else "x86_64"
 scenario = sys.argv[2] if len(sys.argv) > 2 else "large"
-tree = arch if os.path.isdir(arch) else os.path.join(HERE, "..", "build", arch)
+tree = os.path.abspath(arch if os.path.isdir(arch) else os.path.join(HERE, "..", "build", arch))
 wine_run = os.path.join(tree, "wine-run")
 monitor = os.path.join(tree, "monitor", "monitor.exe")
-simserver = "Z:" + os.path.abspath(os.path.join(tree, "simserver", "simserver.dll")).replace("/", "\\")
+# The end-to-end suites' helpers, pointed at this tree as ctest would.
+os.environ.update(OPCMON_WINE_RUN=wine_run, OPCMON_MONITOR=monitor,
+                  OPCMON_SIMSERVER=os.path.join(tree, "simserver", "simserver.dll"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from simulation import register_simserver, unregister_simserver  # noqa: E402
+from terminal import Terminal  # noqa: E402
+
 ESC_PROMPT = "Press ESC to exit"
-
-
-def wine(*args):
-    subprocess.run([wine_run, *args], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=120)
 
 
 def monitor_memory(terminal):
@@ -49,8 +47,8 @@ def monitor_memory(terminal):
 
 
 subprocess.run(["sh", os.path.join(HERE, "..", "tests", "wine", "prefix.sh"), "setup", wine_run,
-                os.path.join(os.path.abspath(tree), "wineprefix")], check=True, stdout=subprocess.DEVNULL)
-wine("regsvr32", "/s", simserver)
+                os.path.join(tree, "wineprefix")], check=True, stdout=subprocess.DEVNULL)
+register_simserver()
 terminal = Terminal("bench", width=200, height=60)
 try:
     started = time.monotonic()
@@ -77,7 +75,7 @@ try:
     finished = time.monotonic()
 finally:
     terminal.close()
-    wine("regsvr32", "/s", "/u", simserver)
+    unregister_simserver()
 
 cycles = [b - a for a, b in zip(ends, ends[1:])]
 print(f"architecture, scenario:       {arch}, {scenario}")

@@ -33,7 +33,7 @@ class ConnectionTest : public ComTest {
     ComTest::SetUp();
     if (HasFatalFailure()) return;
     CLSID found;
-    ASSERT_FALSE(ProgIdResolves(&found)) << "SERVER_PROGID is registered in the prefix before the test";
+    REQUIRE_PRECONDITION(!ProgIdResolves(&found), "a server is registered under SERVER_PROGID on this machine");
     const HRESULT hr = CoRegisterClassObject(CLSID_TestServer, static_cast<IClassFactory *>(&factory),
                                              CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
     ASSERT_HR(S_OK, hr) << " (CoRegisterClassObject)";

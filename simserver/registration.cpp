@@ -119,9 +119,12 @@ HRESULT RegisterCategory() {
 // 32- and 64-bit class registrations are kept apart, the ProgID is one for
 // both.
 REGSAM OtherView() {
-  if (sizeof(void *) == 8) return KEY_WOW64_32KEY;
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+  if constexpr (sizeof(void *) == 8) {
+    return KEY_WOW64_32KEY;
+  } else {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+  }
 }
 
 HRESULT Unregister() {

@@ -14,7 +14,7 @@ bool ReadDefault(const std::wstring &key, REGSAM view, std::wstring *text) {
     return false;
   }
   std::vector<wchar_t> buffer(64);
-  LONG rc;
+  LONG rc = ERROR_SUCCESS;
   DWORD type = 0;
   for (;;) {
     DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));

@@ -503,9 +503,12 @@ const std::wstring kForeign = L"{5D3E2C7B-8F41-4E8B-9A10-6F1B5D2A3C47}";
 
 // The registry view of the other architecture's classes; 0 on a 32-bit system.
 REGSAM OtherView() {
-  if (sizeof(void *) == 8) return KEY_WOW64_32KEY;
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+  if constexpr (sizeof(void *) == 8) {
+    return KEY_WOW64_32KEY;
+  } else {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+  }
 }
 
 bool Exists(const std::wstring &key, REGSAM view = 0) {

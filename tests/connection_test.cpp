@@ -2,7 +2,8 @@
 // ProgID from the prefix registry, CoCreateInstanceEx finds the tests'
 // class object registered with CoRegisterClassObject. Each test registers
 // what it needs and the fixture removes it again, so the registry is left
-// as it was found.
+// as it was found; on a machine where a server is registered under the
+// ProgID they skip.
 #include "connection.h"
 
 #include "com_test.h"

@@ -19,7 +19,7 @@
 namespace {
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **);
-using CanUnloadNowFn = HRESULT(STDAPICALLTYPE *)();
+using NoArgumentFn = HRESULT(STDAPICALLTYPE *)();
 using TakeExcessReleasesFn = LONG(STDAPICALLTYPE *)();
 
 constexpr wchar_t kScenarioVariable[] = L"BRENVICK_SIM_SCENARIO";
@@ -27,9 +27,9 @@ constexpr wchar_t kScenarioVariable[] = L"BRENVICK_SIM_SCENARIO";
 struct SimServerDll {
   HMODULE module = nullptr;
   GetClassObjectFn get_class_object = nullptr;
-  CanUnloadNowFn can_unload_now = nullptr;
-  CanUnloadNowFn register_server = nullptr;
-  CanUnloadNowFn unregister_server = nullptr;
+  NoArgumentFn can_unload_now = nullptr;
+  NoArgumentFn register_server = nullptr;
+  NoArgumentFn unregister_server = nullptr;
   TakeExcessReleasesFn take_excess_releases = nullptr;
 };
 
@@ -52,9 +52,9 @@ const SimServerDll &Dll() {
       };
       d.module = module;
       d.get_class_object = reinterpret_cast<GetClassObjectFn>(entry("DllGetClassObject"));
-      d.can_unload_now = reinterpret_cast<CanUnloadNowFn>(entry("DllCanUnloadNow"));
-      d.register_server = reinterpret_cast<CanUnloadNowFn>(entry("DllRegisterServer"));
-      d.unregister_server = reinterpret_cast<CanUnloadNowFn>(entry("DllUnregisterServer"));
+      d.can_unload_now = reinterpret_cast<NoArgumentFn>(entry("DllCanUnloadNow"));
+      d.register_server = reinterpret_cast<NoArgumentFn>(entry("DllRegisterServer"));
+      d.unregister_server = reinterpret_cast<NoArgumentFn>(entry("DllUnregisterServer"));
       d.take_excess_releases = reinterpret_cast<TakeExcessReleasesFn>(entry("SimServerTakeExcessReleases"));
     }
     return d;

@@ -1,5 +1,6 @@
-// Process-wide state of the DLL: its module handle and the counts of live
-// objects and server locks that decide whether it may be unloaded.
+// Process-wide state of the server, DLL or EXE: its module handle, the class
+// factory, and the counts of live objects and server locks that decide
+// whether the DLL may be unloaded or the EXE may end.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,11 @@
 namespace simserver {
 
 HMODULE ModuleHandle();
+void SetModuleHandle(HMODULE module);
+
+// Called, on the thread that made them so, when the counts of objects and
+// locks are both back to zero.
+void SetIdleHandler(void (*handler)());
 
 // Every COM object of this DLL calls these from its constructor and destructor.
 void ObjectCreated();
@@ -16,5 +22,9 @@ void LockModule();
 void UnlockModule();
 
 bool ModuleInUse();
+
+// A factory of server objects; counted: it keeps the module in use while it
+// lives (the DLL's), not counted (the EXE's, held by COM while registered).
+HRESULT CreateClassFactory(bool counted, REFIID riid, void **ppv);
 
 }  // namespace simserver

@@ -88,6 +88,16 @@ class MonitorTest(unittest.TestCase):
         status = self.terminal.exit_status()
         self.assertEqual(0, status, f"got exit status {status}, expected 0")
 
+    def poll(self, scenario):
+        self.start(scenario)
+        self.terminal.wait_for_text(PROMPT)
+        self.terminal.press_enter()
+        self.terminal.wait_for_text("Items OK")
+        # A full screen: wait for the prompt of a cycle, then take the screen
+        # once it is stable between two looks.
+        self.terminal.wait_for_text(ESC_PROMPT)
+        return self.terminal.wait_for(lambda s: s.rstrip().endswith(ESC_PROMPT), what="a whole polling screen")
+
     def escape_and_teardown(self):
         """ESC while polling: the loop ends within one cycle and the teardown
         lines stand at the top of a cleared screen."""
@@ -98,6 +108,7 @@ class MonitorTest(unittest.TestCase):
         self.assertLess(elapsed, 2.0, f"ESC took {elapsed:.2f} s to end the loop, expected one cycle")
         self.finish()
         self.assertEqual(["group released", "server released"], screen.rstrip("\n").split("\n")[:2])
+        return screen
 
 
 class Outcomes(MonitorTest):
@@ -140,16 +151,6 @@ class Outcomes(MonitorTest):
 
 
 class Screens(MonitorTest):
-    def poll(self, scenario):
-        self.start(scenario)
-        self.terminal.wait_for_text(PROMPT)
-        self.terminal.press_enter()
-        self.terminal.wait_for_text("Items OK")
-        # A full screen: wait for the prompt of a cycle, then take the screen
-        # once it is stable between two looks.
-        self.terminal.wait_for_text(ESC_PROMPT)
-        return self.terminal.wait_for(lambda s: s.rstrip().endswith(ESC_PROMPT), what="a whole polling screen")
-
     def check_seven_records_three_to_a_line(self, scenario, expected):
         screen = self.poll(scenario).rstrip("\n").split("\n")
         self.assertEqual(expected[0:3], records(screen[0]))

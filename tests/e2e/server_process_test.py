@@ -11,8 +11,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import monitor_console_test as console  # noqa: E402
-from simulation import (register_simserver, restart_wineserver, server_processes,  # noqa: E402
-                        unregister_simserver, wait_for_server_processes)
+from simulation import (SERVER_EXE, register_simserver, restart_wineserver, server_processes,  # noqa: E402
+                        unregister_simserver, wait_for_server_processes, windows_path)
 
 # The server posts its quit message when the last reference goes; its
 # process then needs a moment to wind down under Wine.
@@ -31,6 +31,11 @@ class ServerProcess(console.MonitorTest):
     def the_server(self):
         found = wait_for_server_processes(lambda pids: pids, 10)
         self.assertEqual(1, len(found), f"server processes: {found}")
+        # The one of the architecture under test, started by COM.
+        with open(f"/proc/{found[0]}/cmdline", "rb") as f:
+            command = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        self.assertIn(windows_path(SERVER_EXE).lower(), command.lower())
+        self.assertIn("-embedding", command.lower())
         return found[0]
 
     def kill_server(self):

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the cross build and the Wine test runs need on Debian:
-# the mingw-w64 compilers and tools, Wine for 64- and 32-bit programs,
+# the mingw-w64 compilers and tools (widl among them), the platform's IDL
+# files (libwine-dev), Wine for 64- and 32-bit programs,
 # cmake, tmux and python3 (the end-to-end tests). Quiet and idempotent: it does nothing when all is there.
 set -euo pipefail
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-for pkg in g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools \
+for pkg in g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev \
            binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
            wine wine64 wine32:i386 cmake tmux; do
   have "$pkg" || need+=("$pkg")

@@ -1,8 +1,6 @@
-// The OPC Data Access 1.0A/2.0 custom interfaces, records and codes this
-// program speaks, declared from the published standard because no header for
-// them ships with the toolchain. Every interface lists all of its methods in
-// the standard's slot order, whether or not the monitor calls them, so that
-// the vtable layout matches any server's.
+// The OPC DA interfaces, records and enumerations come from opcda.idl (the
+// header generated from it in the build tree); this adds the identifiers and
+// codes the monitor and the simulation server use beside them.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -12,121 +10,10 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-typedef DWORD OPCHANDLE;
+#include "opcda_interfaces.h"
 
-enum OPCDATASOURCE { OPC_DS_CACHE = 1, OPC_DS_DEVICE = 2 };
-enum OPCBROWSETYPE { OPC_BRANCH = 1, OPC_LEAF = 2, OPC_FLAT = 3 };
-enum OPCNAMESPACETYPE { OPC_NS_HIERARCHIAL = 1, OPC_NS_FLAT = 2 };
-enum OPCBROWSEDIRECTION { OPC_BROWSE_UP = 1, OPC_BROWSE_DOWN = 2, OPC_BROWSE_TO = 3 };
-enum OPCENUMSCOPE {
-  OPC_ENUM_PRIVATE_CONNECTIONS = 1,
-  OPC_ENUM_PUBLIC_CONNECTIONS,
-  OPC_ENUM_ALL_CONNECTIONS,
-  OPC_ENUM_PRIVATE,
-  OPC_ENUM_PUBLIC,
-  OPC_ENUM_ALL
-};
-enum OPCSERVERSTATE {
-  OPC_STATUS_RUNNING = 1,
-  OPC_STATUS_FAILED,
-  OPC_STATUS_NOCONFIG,
-  OPC_STATUS_SUSPENDED,
-  OPC_STATUS_TEST
-};
-
-struct OPCITEMDEF {
-  LPWSTR szAccessPath;
-  LPWSTR szItemID;
-  BOOL bActive;
-  OPCHANDLE hClient;
-  DWORD dwBlobSize;
-  BYTE *pBlob;
-  VARTYPE vtRequestedDataType;
-  WORD wReserved;
-};
-
-struct OPCITEMRESULT {
-  OPCHANDLE hServer;
-  VARTYPE vtCanonicalDataType;
-  WORD wReserved;
-  DWORD dwAccessRights;
-  DWORD dwBlobSize;
-  BYTE *pBlob;
-};
-
-struct OPCITEMSTATE {
-  OPCHANDLE hClient;
-  FILETIME ftTimeStamp;
-  WORD wQuality;
-  WORD wReserved;
-  VARIANT vDataValue;
-};
-
-struct OPCSERVERSTATUS {
-  FILETIME ftStartTime;
-  FILETIME ftCurrentTime;
-  FILETIME ftLastUpdateTime;
-  OPCSERVERSTATE dwServerState;
-  DWORD dwGroupCount;
-  DWORD dwBandWidth;
-  WORD wMajorVersion;
-  WORD wMinorVersion;
-  WORD wBuildNumber;
-  WORD wReserved;
-  LPWSTR szVendorInfo;
-};
-
-extern "C" const IID IID_IOPCServer;
-extern "C" const IID IID_IOPCBrowseServerAddressSpace;
-extern "C" const IID IID_IOPCItemMgt;
-extern "C" const IID IID_IOPCSyncIO;
-extern "C" const IID IID_IOPCGroupStateMgt;
-extern "C" const GUID CATID_OPCDAServer20;
-
-struct IOPCServer : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
-                                             OPCHANDLE hClientGroup, LONG *pTimeBias, FLOAT *pPercentDeadband,
-                                             DWORD dwLCID, OPCHANDLE *phServerGroup, DWORD *pRevisedUpdateRate,
-                                             REFIID riid, LPUNKNOWN *ppUnk) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR *ppString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN *ppUnk) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetStatus(OPCSERVERSTATUS **ppServerStatus) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN *ppUnk) = 0;
-};
-
-struct IOPCBrowseServerAddressSpace : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE QueryOrganization(OPCNAMESPACETYPE *pNameSpaceType) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
-                                                         LPCWSTR szString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
-                                                     VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
-                                                     LPENUMSTRING *ppIEnumString) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetItemID(LPWSTR szItemDataID, LPWSTR *szItemID) = 0;
-  virtual HRESULT STDMETHODCALLTYPE BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING *ppIEnumString) = 0;
-};
-
-struct IOPCItemMgt : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF *pItemArray, OPCITEMRESULT **ppAddResults,
-                                             HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ValidateItems(DWORD dwCount, OPCITEMDEF *pItemArray, BOOL bBlobUpdate,
-                                                  OPCITEMRESULT **ppValidationResults, HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RemoveItems(DWORD dwCount, OPCHANDLE *phServer, HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetActiveState(DWORD dwCount, OPCHANDLE *phServer, BOOL bActive,
-                                                   HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetClientHandles(DWORD dwCount, OPCHANDLE *phServer, OPCHANDLE *phClient,
-                                                     HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetDatatypes(DWORD dwCount, OPCHANDLE *phServer, VARTYPE *pRequestedDatatypes,
-                                                 HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CreateEnumerator(REFIID riid, LPUNKNOWN *ppUnk) = 0;
-};
-
-struct IOPCSyncIO : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE *phServer,
-                                         OPCITEMSTATE **ppItemValues, HRESULT **ppErrors) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE *phServer, VARIANT *pItemValues,
-                                          HRESULT **ppErrors) = 0;
-};
+inline const IID IID_IOPCGroupStateMgt = {0x39C13A50, 0x011E, 0x11D0, {0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3}};
+inline const GUID CATID_OPCDAServer20 = {0x63D5F432, 0xCFE4, 0x11D1, {0xB2, 0xC8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 
 // Result codes.
 constexpr HRESULT OPC_E_INVALIDHANDLE = static_cast<HRESULT>(0xC0040001L);

@@ -2,24 +2,40 @@
 # Installs what is missing, builds the monitor and the simulation server,
 # registers the server in the build tree's private Wine prefix and runs
 # monitor.exe on Wine in this terminal.
-#   scripts/run-monitor.sh          the x86_64 build
-#   scripts/run-monitor.sh i686     the i686 build
+#   scripts/run-monitor.sh [x86_64|i686]                   simserver.dll, in the monitor's process
+#   scripts/run-monitor.sh --out-of-process [x86_64|i686]  simserver.exe, a process of its own, through
+#                                                          the proxy/stub opcproxy.dll
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-arch=${1:-x86_64}
-case "$arch" in
-  x86_64 | i686) ;;
-  *) echo "usage: scripts/run-monitor.sh [x86_64|i686]" >&2; exit 2 ;;
-esac
+usage() { echo "usage: scripts/run-monitor.sh [--out-of-process] [x86_64|i686]" >&2; exit 2; }
+arch=x86_64
+out_of_process=
+for argument in "$@"; do
+  case "$argument" in
+    x86_64 | i686) arch=$argument ;;
+    --out-of-process) out_of_process=1 ;;
+    *) usage ;;
+  esac
+done
 
 scripts/install-deps.sh "$arch"
-OPCMON_BUILD_TARGETS="monitor simserver" scripts/build.sh "mingw-$arch"
+OPCMON_BUILD_TARGETS="monitor simserver simserver_exe opcproxy" scripts/build.sh "mingw-$arch"
 
 tree=$PWD/build/$arch
 run=$tree/wine-run
 sh tests/wine/prefix.sh setup "$run" "$tree/wineprefix" >/dev/null
-dll="Z:$(printf '%s' "$tree/simserver/simserver.dll" | tr / '\\')"
-"$run" regsvr32 /s "$dll"
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+dll=$(windows_path "$tree/simserver/simserver.dll")
+# COM prefers a DLL registered for the class over an EXE: only one of the
+# two stays registered.
+if [ -n "$out_of_process" ]; then
+  "$run" regsvr32 /s /u "$dll"
+  "$run" regsvr32 /s "$(windows_path "$tree/opcproxy/opcproxy.dll")"
+  "$run" "$tree/simserver/simserver.exe" /RegServer
+else
+  "$run" "$tree/simserver/simserver.exe" /UnregServer
+  "$run" regsvr32 /s "$dll"
+fi
 
 exec "$run" --terminal "$tree/monitor/monitor.exe"

@@ -220,11 +220,12 @@ AddressSpace BuildFixedSpace() {
 
 AddressSpace BuildEmptySpace() { return AddressSpace(); }
 
-AddressSpace BuildLargeSpace() {
-  constexpr unsigned kCount = 10000;
+namespace {
+
+AddressSpace BuildRampSpace(unsigned count) {
   AddressSpace space;
-  space.Reserve(kCount);
-  for (unsigned i = 0; i < kCount; ++i) {
+  space.Reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
     wchar_t id[32];
     swprintf(id, sizeof id / sizeof id[0], L"Large.Tag.%05u", i);
     Tag tag = Make(id, VT_I2, Wave::Ramp, 0, 1000, 1000);
@@ -233,5 +234,10 @@ AddressSpace BuildLargeSpace() {
   }
   return space;
 }
+
+}  // namespace
+
+AddressSpace BuildLargeSpace() { return BuildRampSpace(10000); }
+AddressSpace BuildThousandSpace() { return BuildRampSpace(1000); }
 
 }  // namespace simserver

@@ -65,6 +65,7 @@ HRESULT ReadTag(const Tag &tag, ULONGLONG now, VARIANT *value, WORD *quality, FI
 AddressSpace BuildDefaultSpace();
 AddressSpace BuildFixedSpace();
 AddressSpace BuildEmptySpace();
-AddressSpace BuildLargeSpace();
+AddressSpace BuildLargeSpace();     // 10,000 tags
+AddressSpace BuildThousandSpace();  // the first 1,000 of them
 
 }  // namespace simserver

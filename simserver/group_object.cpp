@@ -80,7 +80,7 @@ HRESULT GroupObject::ResolveItems(DWORD count, const OPCITEMDEF *defs, bool add,
         all_ok = false;
         continue;
       }
-      // Any requested type is accepted; reads deliver the canonical type.
+      // Any requested type is accepted; each read converts the value.
       if (add) {
         OPCHANDLE handle;
         do {
@@ -175,6 +175,17 @@ HRESULT STDMETHODCALLTYPE GroupObject::CreateEnumerator(REFIID, LPUNKNOWN *ppUnk
   return E_NOTIMPL;
 }
 
+// The value in the type the item asked for (VT_EMPTY: its own); an empty
+// value has nothing to convert. A value that does not fit the type or
+// cannot be read as it fails the item.
+HRESULT GroupObject::ConvertValue(VARTYPE requested, VARIANT *value) const {
+  if (simulation_->scenario->own_types || requested == VT_EMPTY || V_VT(value) == VT_EMPTY ||
+      V_VT(value) == requested) {
+    return S_OK;
+  }
+  return VariantChangeType(value, value, 0, requested);
+}
+
 HRESULT STDMETHODCALLTYPE GroupObject::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE *phServer,
                                             OPCITEMSTATE **ppItemValues, HRESULT **ppErrors) {
   if (ppItemValues != nullptr) *ppItemValues = nullptr;
@@ -212,6 +223,7 @@ HRESULT STDMETHODCALLTYPE GroupObject::Read(OPCDATASOURCE dwSource, DWORD dwCoun
       state.hClient = it->second.client;
       errors[i] = ReadTag(simulation_->space.at(it->second.tag), now, &state.vDataValue, &state.wQuality,
                           &state.ftTimeStamp);
+      if (SUCCEEDED(errors[i])) errors[i] = ConvertValue(it->second.requested, &state.vDataValue);
       if (FAILED(errors[i])) {
         VariantClear(&state.vDataValue);
         state.wQuality = OPC_QUALITY_BAD;

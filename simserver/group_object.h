@@ -62,6 +62,7 @@ class GroupObject final : public IOPCItemMgt, public IOPCSyncIO {
   ~GroupObject();
 
   HRESULT ResolveItems(DWORD count, const OPCITEMDEF *defs, bool add, OPCITEMRESULT **results, HRESULT **errors);
+  HRESULT ConvertValue(VARTYPE requested, VARIANT *value) const;
   template <typename Apply>
   HRESULT ForEachItem(DWORD count, const OPCHANDLE *handles, HRESULT **errors, Apply apply);
 

@@ -1,5 +1,5 @@
-// DLL entry points for activation and unloading, and the class factory that
-// creates server objects.
+// The class factory that creates server objects, and the counts of live
+// objects and locks that decide when the DLL may unload or the EXE may end.
 #include "module.h"
 
 #include <new>
@@ -14,10 +14,19 @@ HMODULE g_module = nullptr;
 LONG g_objects = 0;
 LONG g_locks = 0;
 LONG g_excess_releases = 0;
+void (*g_idle_handler)() = nullptr;
+
+void CheckIdle() {
+  if (g_idle_handler != nullptr && g_objects == 0 && g_locks == 0) g_idle_handler();
+}
 
 class ClassFactory final : public IClassFactory {
  public:
-  ClassFactory() { ObjectCreated(); }
+  // A factory the EXE has registered with COM must not keep the process
+  // alive by itself.
+  explicit ClassFactory(bool counted) : counted_(counted) {
+    if (counted_) ObjectCreated();
+  }
   ClassFactory(const ClassFactory &) = delete;
   ClassFactory &operator=(const ClassFactory &) = delete;
 
@@ -59,22 +68,32 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  ~ClassFactory() { ObjectDestroyed(); }
+  ~ClassFactory() {
+    if (counted_) ObjectDestroyed();
+  }
+  const bool counted_;
   LONG refs_ = 1;
 };
 
 }  // namespace
 
 HMODULE ModuleHandle() { return g_module; }
+void SetModuleHandle(HMODULE module) { g_module = module; }
+void SetIdleHandler(void (*handler)()) { g_idle_handler = handler; }
 void ObjectCreated() { InterlockedIncrement(&g_objects); }
-void ObjectDestroyed() { InterlockedDecrement(&g_objects); }
+void ObjectDestroyed() {
+  if (InterlockedDecrement(&g_objects) == 0) CheckIdle();
+}
 void LockModule() { InterlockedIncrement(&g_locks); }
 void UnlockModule() {
   // An unbalanced unlock must not wrap the count and pin or free the DLL wrongly.
   LONG current = g_locks;
   while (current > 0) {
     const LONG seen = InterlockedCompareExchange(&g_locks, current - 1, current);
-    if (seen == current) return;
+    if (seen == current) {
+      if (current == 1) CheckIdle();
+      return;
+    }
     current = seen;
   }
 }
@@ -83,30 +102,16 @@ ULONG ExcessRelease() {
   InterlockedIncrement(&g_excess_releases);
   return 0;
 }
+LONG TakeExcessReleases() { return InterlockedExchange(&g_excess_releases, 0); }
 
-}  // namespace simserver
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    simserver::g_module = instance;
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
+HRESULT CreateClassFactory(bool counted, REFIID riid, void **ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  if (!IsEqualCLSID(rclsid, CLSID_BrenvickSimServer)) return CLASS_E_CLASSNOTAVAILABLE;
-  auto *factory = new (std::nothrow) simserver::ClassFactory();
+  auto *factory = new (std::nothrow) ClassFactory(counted);
   if (factory == nullptr) return E_OUTOFMEMORY;
   const HRESULT hr = factory->QueryInterface(riid, ppv);
   factory->Release();
   return hr;
 }
 
-STDAPI DllCanUnloadNow() { return simserver::ModuleInUse() ? S_FALSE : S_OK; }
-
-// The extra Releases since the last call; a client that releases correctly
-// leaves it at 0.
-STDAPI_(LONG) SimServerTakeExcessReleases() { return InterlockedExchange(&simserver::g_excess_releases, 0); }
+}  // namespace simserver

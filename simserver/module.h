@@ -1,6 +1,7 @@
-// Process-wide state of the DLL: its module handle and the counts of live
-// objects and server locks that decide whether it may be unloaded, and the
-// count of clients' extra Releases that the tests check.
+// Process-wide state of the server, DLL or EXE: its module handle, the class
+// factory, the counts of live objects and server locks that decide whether
+// the DLL may be unloaded or the EXE may end, and the count of clients'
+// extra Releases that the tests check.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,11 @@
 namespace simserver {
 
 HMODULE ModuleHandle();
+void SetModuleHandle(HMODULE module);
+
+// Called, on the thread that made them so, when the counts of objects and
+// locks are both back to zero.
+void SetIdleHandler(void (*handler)());
 
 // Every COM object of this DLL calls these from its constructor and destructor.
 void ObjectCreated();
@@ -22,5 +28,11 @@ bool ModuleInUse();
 // client's extra Release for the tests (SimServerTakeExcessReleases) instead
 // of freeing twice, and returns 0.
 ULONG ExcessRelease();
+// The extra Releases since the last call, and the count back at 0.
+LONG TakeExcessReleases();
+
+// A factory of server objects; counted: it keeps the module in use while it
+// lives (the DLL's), not counted (the EXE's, held by COM while registered).
+HRESULT CreateClassFactory(bool counted, REFIID riid, void **ppv);
 
 }  // namespace simserver

@@ -7,17 +7,21 @@ namespace {
 
 // The first entry is the default. To add a scenario, add a row.
 // Columns: name, address space, refuse groups, no IOPCSyncIO, item AddItems
-// rejects, item whose reads fail.
+// rejects, item whose reads fail, values in their own types.
 const Scenario kScenarios[] = {
-    {L"default", BuildDefaultSpace, false, false, nullptr, nullptr},
-    {L"fixed", BuildFixedSpace, false, false, nullptr, nullptr},
-    {L"no-tags", BuildEmptySpace, false, false, nullptr, nullptr},
-    {L"tag-rejected", BuildFixedSpace, false, false, L"Int32.Fixed", nullptr},
-    {L"group-refused", BuildFixedSpace, true, false, nullptr, nullptr},
-    {L"no-tags-group-refused", BuildEmptySpace, true, false, nullptr, nullptr},
-    {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr},
-    {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed"},
-    {L"large", BuildLargeSpace, false, false, nullptr, nullptr},
+    {L"default", BuildDefaultSpace, false, false, nullptr, nullptr, false},
+    {L"fixed", BuildFixedSpace, false, false, nullptr, nullptr, false},
+    {L"no-tags", BuildEmptySpace, false, false, nullptr, nullptr, false},
+    {L"tag-rejected", BuildFixedSpace, false, false, L"Int32.Fixed", nullptr, false},
+    {L"group-refused", BuildFixedSpace, true, false, nullptr, nullptr, false},
+    {L"no-tags-group-refused", BuildEmptySpace, true, false, nullptr, nullptr, false},
+    {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr, false},
+    {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed", false},
+    {L"large", BuildLargeSpace, false, false, nullptr, nullptr, false},
+    {L"large-1000", BuildThousandSpace, false, false, nullptr, nullptr, false},
+    // Values as they are, so that a client's own handling of a type it did
+    // not ask for is seen.
+    {L"unconverted", BuildFixedSpace, false, false, nullptr, nullptr, true},
 };
 
 constexpr wchar_t kVariable[] = L"BRENVICK_SIM_SCENARIO";

@@ -16,6 +16,7 @@ struct Scenario {
   bool no_sync_io;                  // groups do not hand out IOPCSyncIO
   const wchar_t *rejected_item;     // AddItems reports this ID unknown
   const wchar_t *failing_read_item;  // a Read that includes this item fails as a whole
+  bool own_types;                    // values in their own type, whatever type the item asked for
 };
 
 // What a server object and its groups share for their whole life.

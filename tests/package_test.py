@@ -1,6 +1,6 @@
 """The zip package of one build tree: cpack makes it, and it holds
-monitor.exe and simserver.dll of the tree's architecture and the text on
-trying them. Run by ctest with OPCMON_BUILD_DIR, OPCMON_PE_MACHINE and OPCMON_CPACK set."""
+monitor.exe, the simulation server (DLL and EXE) and the proxy/stub of the
+tree's architecture and the text on trying them. Run by ctest with OPCMON_BUILD_DIR, OPCMON_PE_MACHINE and OPCMON_CPACK set."""
 
 import glob
 import os
@@ -18,7 +18,7 @@ def pe_machine(data):
 
 
 class Package(unittest.TestCase):
-    def test_zip_holds_both_programs_and_the_text(self):
+    def test_zip_holds_the_programs_and_the_text(self):
         with tempfile.TemporaryDirectory() as out:
             subprocess.run([os.environ.get("OPCMON_CPACK", "cpack"), "-G", "ZIP", "-B", out, "--config",
                             os.path.join(os.environ["OPCMON_BUILD_DIR"], "CPackConfig.cmake")],
@@ -26,12 +26,15 @@ class Package(unittest.TestCase):
             [package] = glob.glob(os.path.join(out, "opc-console-monitor-1.1.1.10-win*.zip"))
             with zipfile.ZipFile(package) as z:
                 names = {os.path.basename(n): n for n in z.namelist() if not n.endswith("/")}
-                self.assertEqual({"monitor.exe", "simserver.dll", "try-the-simulation-server.txt"}, set(names))
+                programs = ("monitor.exe", "simserver.dll", "simserver.exe", "opcproxy.dll")
+                self.assertEqual({*programs, "try-the-simulation-server.txt"}, set(names))
                 machine = int(os.environ["OPCMON_PE_MACHINE"], 16)
-                for program in ("monitor.exe", "simserver.dll"):
+                for program in programs:
                     got = pe_machine(z.read(names[program]))
                     self.assertEqual(machine, got, f"{program}: got machine 0x{got:x}, expected 0x{machine:x}")
-                self.assertIn(b"regsvr32 simserver.dll", z.read(names["try-the-simulation-server.txt"]))
+                text = z.read(names["try-the-simulation-server.txt"])
+                for command in (b"regsvr32 simserver.dll", b"regsvr32 opcproxy.dll", b"simserver.exe /RegServer"):
+                    self.assertIn(command, text)
 
 
 if __name__ == "__main__":

@@ -175,8 +175,9 @@ class SimServer : public ComTest {
     return out;
   }
 
-  // Adds the items the way the monitor does: VT_I2 requested for every one.
-  static Added AddItems(IOPCItemMgt *group, const std::vector<std::wstring> &ids) {
+  // Adds the items the way the monitor does: VT_I2 requested for every one
+  // unless said otherwise.
+  static Added AddItems(IOPCItemMgt *group, const std::vector<std::wstring> &ids, VARTYPE requested = VT_I2) {
     std::vector<std::wstring> copies = ids;
     std::vector<OPCITEMDEF> defs(ids.size());
     for (size_t i = 0; i < ids.size(); ++i) {
@@ -184,7 +185,7 @@ class SimServer : public ComTest {
       defs[i].szItemID = &copies[i][0];
       defs[i].bActive = TRUE;
       defs[i].hClient = static_cast<OPCHANDLE>(100 + i);
-      defs[i].vtRequestedDataType = VT_I2;
+      defs[i].vtRequestedDataType = requested;
     }
     Added added;
     OPCITEMRESULT *results = nullptr;
@@ -276,8 +277,10 @@ TEST_F(SimServer, AddItemsReportsEachItemAndReadsDeliverCanonicalTypes) {
   Ref<IOPCItemMgt> group = AddGroup(server.get());
   ASSERT_TRUE(group);
 
+  // VT_EMPTY asks for each tag's own type.
   Added all = AddItems(group.get(), {L"Sim.Ramp.Int16", L"Limits.Int32.Min", L"Sim.Clock.Text", L"Sim.Sine.Real",
-                                     L"Sim.Square.Bool", L"Quality.CommFailure", L"Time.Old"});
+                                     L"Sim.Square.Bool", L"Quality.CommFailure", L"Time.Old"},
+                       VT_EMPTY);
   ASSERT_EQ(all.hr, S_OK);
   std::set<OPCHANDLE> distinct;
   std::vector<OPCHANDLE> handles;
@@ -402,27 +405,70 @@ TEST_F(SimServer, FixedScenarioServesConstantTags) {
   for (const OPCITEMRESULT &r : added.results) handles.push_back(r.hServer);
   ReadOutcome read;
   Read(group.get(), handles, &read, OPC_DS_CACHE);
-  ASSERT_EQ(read.hr, S_OK);
-  const VARIANT *v = &read.states[0].vDataValue;
-  EXPECT_EQ(V_VT(v), VT_I2);
-  EXPECT_EQ(V_I2(v), -5);
-  EXPECT_EQ(V_VT(&read.states[1].vDataValue), VT_I4);
-  EXPECT_EQ(V_I4(&read.states[1].vDataValue), 100000);
+  // Values come as VT_I2, as asked; those that are no 16-bit number fail.
+  ASSERT_EQ(read.hr, S_FALSE);
+  const HRESULT errors[] = {S_OK, DISP_E_OVERFLOW, S_OK, DISP_E_OVERFLOW, DISP_E_TYPEMISMATCH, S_OK, S_OK};
+  const VARTYPE types[] = {VT_I2, VT_EMPTY, VT_I2, VT_EMPTY, VT_EMPTY, VT_EMPTY, VT_I2};
+  const WORD qualities[] = {OPC_QUALITY_GOOD, OPC_QUALITY_BAD,     OPC_QUALITY_GOOD,     OPC_QUALITY_BAD,
+                            OPC_QUALITY_BAD,  OPC_QUALITY_BAD,     OPC_QUALITY_UNCERTAIN};
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(read.errors[i], errors[i]) << "item " << i;
+    EXPECT_EQ(V_VT(&read.states[i].vDataValue), types[i]) << "item " << i;
+    EXPECT_EQ(read.states[i].wQuality, qualities[i]) << "item " << i;
+  }
+  EXPECT_EQ(V_I2(&read.states[0].vDataValue), -5);
   EXPECT_EQ(V_I2(&read.states[2].vDataValue), 215);
-  EXPECT_EQ(V_VT(&read.states[3].vDataValue), VT_I4);
-  EXPECT_EQ(V_I4(&read.states[3].vDataValue), -70000);
-  ASSERT_EQ(V_VT(&read.states[4].vDataValue), VT_BSTR);
-  EXPECT_EQ(std::wstring(V_BSTR(&read.states[4].vDataValue)), L"hello");
-  EXPECT_EQ(V_VT(&read.states[5].vDataValue), VT_EMPTY);
-  EXPECT_EQ(read.states[5].wQuality, OPC_QUALITY_BAD);
-  EXPECT_EQ(read.states[6].wQuality, OPC_QUALITY_UNCERTAIN);
+  EXPECT_EQ(V_I2(&read.states[6].vDataValue), 1);
   EXPECT_EQ(Ticks(read.states[6].ftTimeStamp), 0x8000000000000000ULL);
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(Ticks(read.states[i].ftTimeStamp), 134118327090000000ULL) << "2026-01-02 13:05:09 UTC, item " << i;
-    if (i != 5) {
-      EXPECT_EQ(read.states[i].wQuality, OPC_QUALITY_GOOD);
-    }
   }
+
+  // The same tags unconverted: each in its own type.
+  Ref<IOPCServer> unconverted = Create(L"unconverted");
+  Ref<IOPCItemMgt> unconverted_group = AddGroup(unconverted.get());
+  Added own = AddItems(unconverted_group.get(), kFixedNames);
+  handles.clear();
+  for (const OPCITEMRESULT &r : own.results) handles.push_back(r.hServer);
+  ReadOutcome as_is;
+  Read(unconverted_group.get(), handles, &as_is, OPC_DS_CACHE);
+  ASSERT_EQ(as_is.hr, S_OK);
+  EXPECT_EQ(V_VT(&as_is.states[1].vDataValue), VT_I4);
+  EXPECT_EQ(V_I4(&as_is.states[1].vDataValue), 100000);
+  EXPECT_EQ(V_I4(&as_is.states[3].vDataValue), -70000);
+  ASSERT_EQ(V_VT(&as_is.states[4].vDataValue), VT_BSTR);
+  EXPECT_EQ(std::wstring(V_BSTR(&as_is.states[4].vDataValue)), L"hello");
+  EXPECT_EQ(as_is.states[4].wQuality, OPC_QUALITY_GOOD);
+}
+
+TEST_F(SimServer, ValuesConvertToTheRequestedType) {
+  Ref<IOPCServer> server = Create();
+  Ref<IOPCItemMgt> group = AddGroup(server.get());
+  Added added = AddItems(group.get(), {L"Sim.Real.Pi", L"Sim.Bool.True", L"Limits.Int16.Min", L"Sim.Text.Static"},
+                         VT_R8);
+  std::vector<OPCHANDLE> handles;
+  for (const OPCITEMRESULT &r : added.results) handles.push_back(r.hServer);
+  ReadOutcome read;
+  Read(group.get(), handles, &read);
+  ASSERT_EQ(read.hr, S_FALSE);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(V_VT(&read.states[i].vDataValue), VT_R8) << "item " << i;
+  EXPECT_DOUBLE_EQ(V_R8(&read.states[0].vDataValue), 3.14159265358979323846);
+  EXPECT_DOUBLE_EQ(V_R8(&read.states[1].vDataValue), -1.0);
+  EXPECT_DOUBLE_EQ(V_R8(&read.states[2].vDataValue), -32768.0);
+  EXPECT_EQ(read.errors[3], DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(V_VT(&read.states[3].vDataValue), VT_EMPTY);
+
+  // Pi as VT_I2 is rounded, as the platform's conversion does.
+  handles.resize(1);
+  HRESULT *errors = nullptr;
+  VARTYPE to_i2 = VT_I2;
+  ASSERT_EQ(group->SetDatatypes(1, handles.data(), &to_i2, &errors), S_OK);
+  CoTaskMemFree(errors);
+  ReadOutcome rounded;
+  Read(group.get(), handles, &rounded);
+  ASSERT_EQ(rounded.hr, S_OK);
+  EXPECT_EQ(V_VT(&rounded.states[0].vDataValue), VT_I2);
+  EXPECT_EQ(V_I2(&rounded.states[0].vDataValue), 3);
 }
 
 TEST_F(SimServer, FaultScenarios) {

@@ -1,14 +1,25 @@
 """What the end-to-end suites share: the programs of the build tree (from
 OPCMON_WINE_RUN, OPCMON_MONITOR and OPCMON_SIMSERVER, set by ctest), the
 simulation server's registration in the tree's prefix, and the tags of its
-"fixed" scenario."""
+"fixed" scenario.
+
+With OPCMON_SERVER_EXE set, the server is that simserver.exe instead of the
+DLL, in a process of its own, through the proxy/stub DLLs in
+OPCMON_PROXIES (one per architecture taking part, separated by the path
+separator); the monitor and the server may then be of different
+architectures (the x86_64 tree's prefix runs both)."""
 
 import os
 import subprocess
+import sys
+import time
 
 WINE_RUN = os.environ["OPCMON_WINE_RUN"]
+WINE_PREFIX = os.path.join(os.path.dirname(WINE_RUN), "wineprefix")
 MONITOR = os.environ["OPCMON_MONITOR"]
 SIMSERVER = os.environ["OPCMON_SIMSERVER"]
+SERVER_EXE = os.environ.get("OPCMON_SERVER_EXE")
+PROXIES = [p for p in os.environ.get("OPCMON_PROXIES", "").split(os.pathsep) if p]
 
 FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Text.Fixed", "Empty.Fixed",
                "Stamp.Bad"]
@@ -18,14 +29,74 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def wine(*args):
-    subprocess.run([WINE_RUN, *args], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60)
+def wine(*args, check=True):
+    return subprocess.run([WINE_RUN, *args], check=check, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=60).returncode
+
+
+def missing_programs():
+    """The programs of this configuration that are not built (the other
+    architecture's tree may be absent)."""
+    return [p for p in [MONITOR, SIMSERVER, SERVER_EXE, *PROXIES] if p and not os.path.exists(p)]
+
+
+# ctest counts this status as a skipped test.
+SKIPPED = 77
+if __name__ != "__main__" and missing_programs():
+    print("not built: " + ", ".join(missing_programs()))
+    sys.exit(SKIPPED)
 
 
 def register_simserver():
-    wine("regsvr32", "/s", windows_path(SIMSERVER))
+    if SERVER_EXE:
+        # COM would prefer the DLL registered for the same class.
+        wine("regsvr32", "/s", "/u", windows_path(SIMSERVER), check=False)
+        for proxy in PROXIES:
+            wine("regsvr32", "/s", windows_path(proxy))
+        wine(SERVER_EXE, "/RegServer")
+    else:
+        wine("regsvr32", "/s", windows_path(SIMSERVER))
 
 
 def unregister_simserver():
-    wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
+    if SERVER_EXE:
+        wine(SERVER_EXE, "/UnregServer")
+    else:
+        wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
+
+
+def server_processes():
+    """Ids of the running simserver.exe processes of this tree's prefix."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                if b"simserver.exe" not in f.read():
+                    continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if f"WINEPREFIX={WINE_PREFIX}".encode() not in f.read().split(b"\0"):
+                    continue
+        except OSError:
+            continue
+        found.append(int(entry))
+    return found
+
+
+def wait_for_server_processes(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while True:
+        found = server_processes()
+        if predicate(found) or time.monotonic() > deadline:
+            return found
+        time.sleep(0.05)
+
+
+def restart_wineserver():
+    """A killed server EXE leaves its class registered with the prefix's
+    services, and later activations fail; a new wineserver forgets it."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine", "prefix.sh")
+    for action in ("teardown", "setup"):
+        subprocess.run(["sh", script, action, WINE_RUN, WINE_PREFIX], check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, timeout=120)

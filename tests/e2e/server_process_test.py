@@ -1,0 +1,79 @@
+"""End-to-end, against the simulation server as a process of its own
+(simserver.exe, OPCMON_SERVER_EXE): the server process ends by itself once
+the monitor has released it, and when the server dies under the monitor,
+the monitor carries on and ends normally."""
+
+import os
+import signal
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import monitor_console_test as console  # noqa: E402
+from simulation import (SERVER_EXE, register_simserver, restart_wineserver, server_processes,  # noqa: E402
+                        unregister_simserver, wait_for_server_processes, windows_path)
+
+# The server posts its quit message when the last reference goes; its
+# process then needs a moment to wind down under Wine.
+SHUTDOWN_SECONDS = 5
+
+
+def setUpModule():
+    register_simserver()
+
+
+def tearDownModule():
+    unregister_simserver()
+
+
+class ServerProcess(console.MonitorTest):
+    def the_server(self):
+        found = wait_for_server_processes(lambda pids: pids, 10)
+        self.assertEqual(1, len(found), f"server processes: {found}")
+        # The one of the architecture under test, started by COM.
+        with open(f"/proc/{found[0]}/cmdline", "rb") as f:
+            command = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+        self.assertIn(windows_path(SERVER_EXE).lower(), command.lower())
+        self.assertIn("-embedding", command.lower())
+        return found[0]
+
+    def kill_server(self):
+        os.kill(self.the_server(), signal.SIGKILL)
+        # The dead server's class stays registered with the prefix's services.
+        self.addCleanup(restart_wineserver)
+        self.assertEqual([], wait_for_server_processes(lambda pids: not pids, 10))
+
+    def assert_no_crash(self, screen):
+        for sign in ("Unhandled exception", "winedbg", "wine: "):
+            self.assertNotIn(sign, screen)
+
+    def test_server_ends_by_itself_after_the_monitor(self):
+        self.poll("fixed")
+        self.the_server()
+        self.escape_and_teardown()
+        ended = time.monotonic()
+        left = wait_for_server_processes(lambda pids: not pids, SHUTDOWN_SECONDS)
+        self.assertEqual([], left, f"server still running {time.monotonic() - ended:.1f} s after the monitor")
+
+    def test_server_killed_while_polling_leaves_empty_screens_and_a_normal_end(self):
+        self.poll("fixed")
+        self.kill_server()
+        # The reads fail: whole screens without a record.
+        self.terminal.wait_for(lambda s: s.rstrip("\n").split("\n") == ["", "", console.ESC_PROMPT],
+                               timeout=20, what="an empty polling screen")
+        self.assert_no_crash(self.escape_and_teardown())
+
+    def test_server_killed_before_enter_then_enter_releases_the_server(self):
+        self.start("fixed")
+        self.terminal.wait_for_text(console.PROMPT)
+        self.kill_server()
+        self.terminal.press_enter()
+        self.terminal.wait_for_text("server released")
+        self.finish()
+        self.assertEqual(["", "server released"], self.lines_after(console.PROMPT))
+        self.assert_no_crash(self.terminal.screen())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,7 +1,8 @@
 // The frame everything runs inside, once, in this order: open COM, connect,
 // browse, the ENTER prompt, the group stage, release the server, close COM.
-// Each failure ends its own stage; the frame goes on with the teardown of
-// what exists.
+// Each failure ends its own stage, and a stop request (Ctrl+C, Ctrl+Break,
+// closing the window) the stages still to come; the frame goes on with the
+// teardown of what exists.
 #include "lifecycle.h"
 
 #include <cstdio>
@@ -9,8 +10,23 @@
 #include "browse.h"
 #include "connection.h"
 #include "output.h"
+#include "stop_request.h"
 
-int RunMonitor(ItemStage stage) {
+namespace {
+
+void AwaitEnter() {
+  SetPromptWaiting(1);
+  (void)getc(stdin);
+  SetPromptWaiting(0);
+}
+
+}  // namespace
+
+const FramePlatform CONSOLE_FRAME_PLATFORM = {AwaitEnter, StopRequested};
+
+int RunMonitor(ItemStage stage) { return RunMonitorOn(CONSOLE_FRAME_PLATFORM, stage); }
+
+int RunMonitorOn(const FramePlatform &platform, ItemStage stage) {
   (void)CoInitialize(nullptr);
 
   IOPCServer *server = ConnectServer();
@@ -20,10 +36,12 @@ int RunMonitor(ItemStage stage) {
   } else {
     TagNameTable names = BrowseTagNames(server);
 
-    PutLine("press ENTER to start polling");
-    (void)getc(stdin);
-
-    RunGroupStage(server, names, stage);
+    // A stop taken during the browse or at the prompt skips the group.
+    if (!platform.stopRequested()) {
+      PutLine("press ENTER to start polling");
+      platform.awaitEnter();
+      if (!platform.stopRequested()) RunGroupStage(server, names, stage);
+    }
 
     server->Release();
     PutLine("server released");

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "journal.h"
 #include "server_object.h"
 #include "simserver_clsid.h"
 
@@ -66,7 +67,9 @@ class ClassFactory final : public IClassFactory {
 
 HMODULE ModuleHandle() { return g_module; }
 void ObjectCreated() { InterlockedIncrement(&g_objects); }
-void ObjectDestroyed() { InterlockedDecrement(&g_objects); }
+void ObjectDestroyed() {
+  if (InterlockedDecrement(&g_objects) == 0) Journal("every object released");
+}
 void LockModule() { InterlockedIncrement(&g_locks); }
 void UnlockModule() {
   // An unbalanced unlock must not wrap the count and pin or free the DLL wrongly.

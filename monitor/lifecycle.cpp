@@ -15,9 +15,8 @@
 namespace {
 
 void AwaitEnter() {
-  SetPromptWaiting(1);
-  (void)getc(stdin);
-  SetPromptWaiting(0);
+  if (BeginPromptWait()) (void)getc(stdin);
+  EndPromptWait();
 }
 
 }  // namespace

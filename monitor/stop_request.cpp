@@ -44,6 +44,12 @@ int WaitForTeardown(DWORD milliseconds) {
   return WaitForSingleObject(g_teardownDone, milliseconds) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
+void SetPromptWaiting(int waiting) {
+  AcquireSRWLockExclusive(&g_promptLock);
+  g_promptWaiting = waiting;
+  ReleaseSRWLockExclusive(&g_promptLock);
+}
+
 BOOL WINAPI ConsoleControlHandler(DWORD event) { return HandleStopEvent(event, CONSOLE_STOP_PLATFORM); }
 
 }  // namespace
@@ -75,11 +81,13 @@ void StartStopRequests() {
 
 int StopRequested() { return g_stopRequested; }
 
-void SetPromptWaiting(int waiting) {
-  AcquireSRWLockExclusive(&g_promptLock);
-  g_promptWaiting = waiting != 0 ? 1 : 0;
-  ReleaseSRWLockExclusive(&g_promptLock);
+int BeginPromptWait() {
+  SetPromptWaiting(1);
+  // The handler saw no prompt if it came first; then it is seen here.
+  return g_stopRequested == 0 ? 1 : 0;
 }
+
+void EndPromptWait() { SetPromptWaiting(0); }
 
 void FinishStopRequests() {
   SetPromptWaiting(0);

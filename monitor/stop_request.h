@@ -39,9 +39,12 @@ void StartStopRequests();
 // the keyboard, after the browse and after the ENTER prompt.
 int StopRequested();
 
-// Set around the ENTER prompt's read: only then does the handler complete
-// the line. Once it is cleared the handler puts nothing more into the input.
-void SetPromptWaiting(int waiting);
+// Around the ENTER prompt's read: only in between does the handler complete
+// the line. Begin gives 0 when a stop came before, with no line completed:
+// the read must not start. After End the handler puts nothing more into the
+// input.
+int BeginPromptWait();
+void EndPromptWait();
 
 // The teardown is done: takes out of the console input what the handler
 // put there and was not read, then lets a waiting handler return.

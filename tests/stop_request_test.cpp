@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -57,19 +58,25 @@ TEST_F(StopRequestTest, EachControlEventIsAStopAndOnlyThoseTheProcessDoesNotOutl
 }
 
 TEST_F(StopRequestTest, CompletesThePromptLineOnceAndOnlyWhileThePromptWaits) {
-  EXPECT_TRUE(HandleStopEvent(CTRL_C_EVENT, STAND_IN));
-  EXPECT_EQ(0, g_handler.lines) << "before the prompt";
-
-  SetPromptWaiting(1);
+  ASSERT_EQ(1, BeginPromptWait());
   EXPECT_TRUE(HandleStopEvent(CTRL_C_EVENT, STAND_IN));
   EXPECT_TRUE(HandleStopEvent(CTRL_CLOSE_EVENT, STAND_IN));
   EXPECT_EQ(1, g_handler.lines) << "one ENTER ends the read";
+  EndPromptWait();
 
   ResetStopRequests();
-  SetPromptWaiting(1);
-  SetPromptWaiting(0);
+  g_handler = HandlerState();
+  ASSERT_EQ(1, BeginPromptWait());
+  EndPromptWait();
   EXPECT_TRUE(HandleStopEvent(CTRL_BREAK_EVENT, STAND_IN));
-  EXPECT_EQ(1, g_handler.lines) << "after the prompt";
+  EXPECT_EQ(0, g_handler.lines) << "after the prompt";
+}
+
+TEST_F(StopRequestTest, AStopBeforeThePromptCompletesNoLineAndTheReadDoesNotStart) {
+  EXPECT_TRUE(HandleStopEvent(CTRL_C_EVENT, STAND_IN));
+  EXPECT_EQ(0, BeginPromptWait());
+  EndPromptWait();
+  EXPECT_EQ(0, g_handler.lines);
 }
 
 struct CloseCall {

@@ -62,6 +62,19 @@ class CtrlC(MonitorTest):
                          self.terminal.lines())
         self.assertEqual(["every object released"], self.journal_lines())
 
+    def test_during_the_browse_skips_the_prompt_and_the_group(self):
+        # 10,000 tags take seconds to browse and print.
+        self.start("large")
+        # The header scrolls away soon; any tag on screen will do.
+        self.terminal.wait_for(lambda s: "found the following tags:" in s or "Large.Tag." in s,
+                               what="the tag list coming")
+        self.terminal.send("C-c")
+        self.terminal.wait_for_text("server released", timeout=60)
+        self.finish()
+        self.assertEqual(["Large.Tag.09999", "server released"], self.terminal.lines()[-2:])
+        self.assertNotIn(PROMPT, self.terminal.screen())
+        self.assertEqual(["every object released"], self.journal_lines())
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

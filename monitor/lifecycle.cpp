@@ -12,20 +12,7 @@
 #include "output.h"
 #include "stop_request.h"
 
-namespace {
-
-void AwaitEnter() {
-  if (BeginPromptWait()) (void)getc(stdin);
-  EndPromptWait();
-}
-
-}  // namespace
-
-const FramePlatform CONSOLE_FRAME_PLATFORM = {AwaitEnter, StopRequested};
-
-int RunMonitor(ItemStage stage) { return RunMonitorOn(CONSOLE_FRAME_PLATFORM, stage); }
-
-int RunMonitorOn(const FramePlatform &platform, ItemStage stage) {
+int RunMonitor(ItemStage stage) {
   (void)CoInitialize(nullptr);
 
   IOPCServer *server = ConnectServer();
@@ -36,10 +23,11 @@ int RunMonitorOn(const FramePlatform &platform, ItemStage stage) {
     TagNameTable names = BrowseTagNames(server);
 
     // A stop taken during the browse or at the prompt skips the group.
-    if (!platform.stopRequested()) {
+    if (!StopRequested()) {
       PutLine("press ENTER to start polling");
-      platform.awaitEnter();
-      if (!platform.stopRequested()) RunGroupStage(server, names, stage);
+      if (BeginPromptWait()) (void)getc(stdin);
+      EndPromptWait();
+      if (!StopRequested()) RunGroupStage(server, names, stage);
     }
 
     server->Release();

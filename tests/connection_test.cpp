@@ -5,24 +5,18 @@
 // as it was found.
 #include "connection.h"
 
-#include "lifecycle.h"
-
 #include "com_test.h"
 #include "fake_class_factory.h"
 #include "fake_server.h"
 
 namespace {
 
-using ::testing::_;
 using ::testing::DoAll;
-using ::testing::DoDefault;
 using ::testing::Eq;
-using ::testing::Invoke;
 using ::testing::IsNull;
 using ::testing::NotNull;
 using ::testing::Return;
 using ::testing::SetArgPointee;
-using ::testing::StrEq;
 using ::testing::StrictMock;
 
 // A class identifier of the tests' own; nothing else registers it.
@@ -174,65 +168,6 @@ TEST_F(ConnectionTest, ActivationResultDecidesOnCallAndEntry) {
     EXPECT_EQ(c.expected, ServerFromActivation(c.call, entry));
   }
   EXPECT_REFS(&server, 0u);
-}
-
-// ---- the frame around the connection: a stop request -----------------------
-// RunMonitorOn with the ENTER prompt's wait and the stop request in the
-// test's hands; the server has one tag and no group to give.
-
-struct FrameState {
-  bool stopped = false;
-  bool stopAtPrompt = false;
-  int prompts = 0;
-};
-FrameState g_frame;
-
-void StandInAwaitEnter() {
-  ++g_frame.prompts;
-  if (g_frame.stopAtPrompt) g_frame.stopped = true;
-}
-int StandInStopRequested() { return g_frame.stopped ? 1 : 0; }
-const FramePlatform STAND_IN_FRAME = {StandInAwaitEnter, StandInStopRequested};
-
-void NoPolling(IOPCItemMgt *, const TagNameTable &, const ItemHandleTable &) { ADD_FAILURE() << "the polling ran"; }
-
-TEST_F(ConnectionTest, FrameSkipsTheGroupStageAfterAStopInTheBrowseOrAtThePrompt) {
-  ASSERT_NO_FATAL_FAILURE(RegisterProgId());
-  factory.product = static_cast<IOPCServer *>(&server);
-  server.names = {L"A"};
-  const std::wstring tags = L"found the following tags:\nA\n", prompt = L"press ENTER to start polling\n";
-  const struct {
-    const char *what;
-    bool stopInBrowse, stopAtPrompt;
-    int prompts, groups;
-    std::wstring printed;
-  } cases[] = {
-      {"no stop", false, false, 1, 1, tags + prompt + L"server released\n"},
-      {"stop during the browse", true, false, 0, 0, tags + L"server released\n"},
-      {"stop at the prompt", false, true, 1, 0, tags + prompt + L"server released\n"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    g_frame = FrameState();
-    g_frame.stopAtPrompt = c.stopAtPrompt;
-    ClearPrinted();
-    EXPECT_CALL(factory, CreateInstance(IsNull(), Eq(IID_IOPCServer), NotNull()));
-    EXPECT_CALL(server, BrowseOPCItemIDs(OPC_FLAT, StrEq(L""), VT_EMPTY, 0, NotNull()))
-        .WillOnce(DoDefault())
-        .WillOnce(Invoke([this, &c](OPCBROWSETYPE type, LPCWSTR filter, VARTYPE vt, DWORD rights, LPENUMSTRING *out) {
-          if (c.stopInBrowse) g_frame.stopped = true;
-          return server.DefaultBrowse(type, filter, vt, rights, out);
-        }));
-    // With no group to give, AddGroup fails and nothing else is asked.
-    EXPECT_CALL(server, AddGroup(_, _, _, _, _, _, _, _, _, _, _)).Times(c.groups);
-
-    EXPECT_EQ(0, RunMonitorOn(STAND_IN_FRAME, NoPolling));
-    EXPECT_EQ(c.prompts, g_frame.prompts);
-    EXPECT_EQ(c.printed, Printed());
-    EXPECT_REFS(&server, 0u);
-    ::testing::Mock::VerifyAndClearExpectations(&server);
-    ::testing::Mock::VerifyAndClearExpectations(&factory);
-  }
 }
 
 }  // namespace

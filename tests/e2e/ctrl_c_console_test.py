@@ -25,7 +25,7 @@ def tearDownModule():
 
 
 class CtrlC(MonitorTest):
-    def start(self, scenario=None, stdout_file=None, stdin_file=None):
+    def start(self, scenario):
         self.journal = os.path.join(self.terminal.workdir, "journal")
         # The window's shell would die of the SIGINT too and take the exit
         # status with it: it ignores it, the program gets it back.

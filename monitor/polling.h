@@ -14,8 +14,8 @@ constexpr int KEY_ESCAPE = 27;
 
 // What the loop needs of the platform: the wait, the screen clearing, the
 // keyboard, a stop request (Ctrl+C, Ctrl+Break, closing the window) and the
-// console device. Tests put their own in place so that no
-// test waits real half seconds or needs a terminal.
+// console device. Tests put their own in place so that no test waits real
+// half seconds or needs a terminal.
 struct PollingPlatform {
   void (*sleep)(DWORD milliseconds);
   void (*clearScreen)();

@@ -10,8 +10,9 @@ namespace {
 std::atomic<int> g_stopRequested{0};
 std::atomic<int> g_promptWaiting{0};
 std::atomic<int> g_enterInjected{0};
-// Taken by the handler while it completes the prompt line and by the
-// monitor's thread when the prompt ends: no ENTER can arrive after that.
+// Taken by the handler around the prompt line and by the monitor's thread
+// when the prompt begins and ends: a request either completes the line or is
+// seen by the prompt, and no ENTER arrives after the prompt.
 SRWLOCK g_promptLock = SRWLOCK_INIT;
 HANDLE g_teardownDone = nullptr;
 

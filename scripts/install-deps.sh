@@ -1,26 +1,81 @@
 #!/usr/bin/env bash
-# Installs what the cross build and the Wine test runs need on Debian:
-# the mingw-w64 compilers and tools, Wine for 64- and 32-bit programs,
-# cmake, tmux and python3 (the end-to-end tests). Quiet and idempotent: it does nothing when all is there.
-set -euo pipefail
+# Installs what the cross build and the Wine runs need on Debian, quietly and
+# only when something is missing; then checks that the tools are really there.
+#   install-deps.sh x86_64   the 64-bit monitor on Wine (the run command)
+#   install-deps.sh i686     the 32-bit monitor on Wine
+#   install-deps.sh all      everything the tests need (the default)
+# A package mirror in the middle of a sync can fail one architecture's index;
+# the install then falls back to the release's own suite, so that both
+# architectures' packages come from the same index.
+set -uo pipefail
 
-need=()
+scope=${1:-all}
+wine_dir=${OPCMON_WINE_DIR:-/usr/lib/wine}
+
+pkgs=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64 cmake googletest)
+tools=(x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres x86_64-w64-mingw32-widl "$wine_dir/wine64" cmake)
+case "$scope" in
+  x86_64) ;;
+  i686 | all)
+    pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386)
+    tools+=(i686-w64-mingw32-g++-posix i686-w64-mingw32-windres "$wine_dir/wine")
+    if [ "$scope" = all ]; then
+      pkgs+=(tmux)
+      tools+=(tmux python3)
+    fi
+    ;;
+  *) echo "usage: install-deps.sh [x86_64|i686|all]" >&2; exit 2 ;;
+esac
+
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-
-for pkg in g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools \
-           binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
-           wine wine64 wine32:i386 cmake tmux; do
+need=()
+for pkg in "${pkgs[@]}"; do
   have "$pkg" || need+=("$pkg")
 done
-command -v python3 >/dev/null || need+=(python3)
-[ ${#need[@]} -eq 0 ] && exit 0
+# Any python3 on PATH will do for the tests; a Debian one only when there is none.
+if [ "$scope" = all ] && ! command -v python3 >/dev/null; then need+=(python3); fi
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo[@]}" dpkg --add-architecture i386
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  log=$(mktemp)
+  trap 'rm -f "$log"' EXIT
+  echo "installing: ${need[*]}" >&2
+  case " ${need[*]}" in
+    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || "${sudo[@]}" dpkg --add-architecture i386 ;;
+  esac
+
+  # An index that still fails after a few tries is not fatal by itself: what
+  # was fetched may well be enough.
+  for attempt in 1 2 3; do
+    "${sudo[@]}" apt-get update -qq >"$log" 2>&1 && break
+    if [ "$attempt" -eq 3 ]; then
+      echo "apt-get update still fails, going on with what was fetched: $(grep '^E:' "$log" | head -n 1)" >&2
+    else
+      sleep 5
+    fi
+  done
+
+  install=("${sudo[@]}" apt-get install -y -qq --no-install-recommends)
+  if ! "${install[@]}" "${need[@]}" >"$log" 2>&1; then
+    codename=$( . /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+    if [ -z "$codename" ] || ! "${install[@]}" -t "$codename" "${need[@]}" >"$log" 2>&1; then
+      echo "could not install ${need[*]}: apt said: $(grep '^E:' "$log" | tail -n 1)" >&2
+      exit 1
+    fi
+  fi
 fi
-echo "installing: ${need[*]}" >&2
-"${sudo[@]}" apt-get update -qq >/dev/null
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+
+missing=()
+for tool in "${tools[@]}"; do
+  case "$tool" in
+    /*) [ -x "$tool" ] || missing+=("$tool") ;;
+    *) command -v "$tool" >/dev/null || missing+=("$tool") ;;
+  esac
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "missing after install: ${missing[*]}" >&2
+  exit 1
+fi
+exit 0

@@ -13,7 +13,7 @@ case "$arch" in
   *) echo "usage: scripts/run-monitor.sh [x86_64|i686]" >&2; exit 2 ;;
 esac
 
-scripts/install-deps.sh
+scripts/install-deps.sh "$arch"
 OPCMON_BUILD_TARGETS="monitor simserver" scripts/build.sh "mingw-$arch"
 
 tree=$PWD/build/$arch

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh all
 scripts/build.sh mingw-x86_64 mingw-i686
 
 # One ctest run over both trees, so one summary closes the output.

@@ -30,7 +30,7 @@ class StringEnumerator final : public IEnumString {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
-    if (refs_ == 0) return 0;  // released more often than referenced: ignore rather than free twice
+    if (refs_ == 0) return ExcessRelease();
     const ULONG left = --refs_;
     if (left == 0) delete this;
     return left;

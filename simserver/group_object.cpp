@@ -40,7 +40,9 @@ HRESULT STDMETHODCALLTYPE GroupObject::QueryInterface(REFIID riid, void **ppv) {
 ULONG STDMETHODCALLTYPE GroupObject::AddRef() { return ++refs_; }
 
 ULONG STDMETHODCALLTYPE GroupObject::Release() {
-  if (refs_ == 0) return 0;  // released more often than referenced: ignore rather than free twice
+  // Owned by the server, the group outlives its client references: a
+  // client's extra Release arrives here.
+  if (refs_ == 0) return ExcessRelease();
   const ULONG left = --refs_;
   if (left == 0 && !owned_) delete this;
   return left;

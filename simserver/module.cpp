@@ -14,6 +14,7 @@ namespace {
 HMODULE g_module = nullptr;
 LONG g_objects = 0;
 LONG g_locks = 0;
+LONG g_excess_releases = 0;
 
 class ClassFactory final : public IClassFactory {
  public:
@@ -81,6 +82,10 @@ void UnlockModule() {
   }
 }
 bool ModuleInUse() { return g_objects != 0 || g_locks != 0; }
+ULONG ExcessRelease() {
+  InterlockedIncrement(&g_excess_releases);
+  return 0;
+}
 
 }  // namespace simserver
 
@@ -104,3 +109,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID *ppv) {
 }
 
 STDAPI DllCanUnloadNow() { return simserver::ModuleInUse() ? S_FALSE : S_OK; }
+
+// The extra Releases since the last call; a client that releases correctly
+// leaves it at 0.
+STDAPI_(LONG) SimServerTakeExcessReleases() { return InterlockedExchange(&simserver::g_excess_releases, 0); }

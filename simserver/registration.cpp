@@ -1,5 +1,7 @@
 // DllRegisterServer / DllUnregisterServer: the ProgID, the class and its
-// membership of the "OPC Data Access Servers Version 2.0" category.
+// membership of the "OPC Data Access Servers Version 2.0" category. The
+// ProgID may belong to another server and the category belongs to all of
+// them (see registry_keys.h).
 #include <windows.h>
 #include <comcat.h>
 #include <objbase.h>
@@ -12,9 +14,17 @@
 
 #include "module.h"
 #include "opcda.h"
+#include "registry_keys.h"
 #include "simserver_clsid.h"
 
 namespace {
+
+using simserver::DeleteIfOurs;
+using simserver::DeleteTree;
+using simserver::KeyExists;
+using simserver::KeyOwner;
+using simserver::OwnerOf;
+using simserver::SetString;
 
 constexpr wchar_t kDescription[] = L"Brenvick OPC DA Simulation Server";
 constexpr wchar_t kCategoryDescription[] = L"OPC Data Access Servers Version 2.0";
@@ -41,29 +51,12 @@ bool ModulePath(std::wstring *path) {
   }
 }
 
-LONG SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value) {
-  HKEY handle = nullptr;
-  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                            nullptr, &handle, nullptr);
-  if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(handle);
-  return rc;
-}
-
 LONG CreateKey(const std::wstring &key) {
   HKEY handle = nullptr;
   const LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_SET_VALUE, nullptr, &handle, nullptr);
   if (rc == ERROR_SUCCESS) RegCloseKey(handle);
   return rc;
-}
-
-// Removes the key with everything below it; true when it is gone.
-bool DeleteTree(const std::wstring &key) {
-  const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
 // COM stays initialised on this thread for as long as the object lives, if
@@ -90,25 +83,31 @@ ICatRegister *CategoriesManager() {
   return categories;
 }
 
-// The category with its description, and the class as one implementing it:
-// through the component categories manager where it works, otherwise
-// written directly.
+// The class as one implementing the category, and the category itself
+// where no server described it yet: through the component categories
+// manager where it works, otherwise written directly. The description is
+// shared by every OPC server and is never replaced.
 HRESULT RegisterCategory() {
+  const std::wstring category = GuidText(CATID_OPCDAServer20);
+  const std::wstring description_key = L"Component Categories\\" + category;
+  const bool described = KeyExists(description_key);
   if (ICatRegister *categories = CategoriesManager()) {
-    CATEGORYINFO info = {};
-    info.catid = CATID_OPCDAServer20;
-    info.lcid = kCategoryLocale;
-    lstrcpynW(info.szDescription, kCategoryDescription, sizeof info.szDescription / sizeof info.szDescription[0]);
-    HRESULT hr = categories->RegisterCategories(1, &info);
+    HRESULT hr = S_OK;
+    if (!described) {
+      CATEGORYINFO info = {};
+      info.catid = CATID_OPCDAServer20;
+      info.lcid = kCategoryLocale;
+      lstrcpynW(info.szDescription, kCategoryDescription, sizeof info.szDescription / sizeof info.szDescription[0]);
+      hr = categories->RegisterCategories(1, &info);
+    }
     CATID catid = CATID_OPCDAServer20;
     if (SUCCEEDED(hr)) hr = categories->RegisterClassImplCategories(CLSID_BrenvickSimServer, 1, &catid);
     categories->Release();
     if (SUCCEEDED(hr)) return S_OK;
   }
-  const std::wstring category = GuidText(CATID_OPCDAServer20);
   wchar_t locale[16];
   swprintf(locale, sizeof locale / sizeof locale[0], L"%x", static_cast<unsigned>(kCategoryLocale));
-  if (SetString(L"Component Categories\\" + category, locale, kCategoryDescription) != ERROR_SUCCESS ||
+  if ((!described && SetString(description_key, locale, kCategoryDescription) != ERROR_SUCCESS) ||
       CreateKey(L"CLSID\\" + GuidText(CLSID_BrenvickSimServer) + L"\\Implemented Categories\\" + category) !=
           ERROR_SUCCESS) {
     return SELFREG_E_CLASS;
@@ -116,61 +115,34 @@ HRESULT RegisterCategory() {
   return S_OK;
 }
 
-// Whether any class other than ours is still registered as implementing the
-// category.
-bool CategoryUsedByOthers(ICatRegister *categories) {
-  ICatInformation *information = nullptr;
-  if (FAILED(categories->QueryInterface(IID_ICatInformation, reinterpret_cast<void **>(&information)))) {
-    return true;  // cannot tell: keep it
+// The registry view of the other architecture, or 0 where there is none:
+// 32- and 64-bit class registrations are kept apart, the ProgID is one for
+// both.
+REGSAM OtherView() {
+  if constexpr (sizeof(void *) == 8) {
+    return KEY_WOW64_32KEY;
+  } else {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
   }
-  CATID catid = CATID_OPCDAServer20;
-  IEnumCLSID *classes = nullptr;
-  bool others = true;
-  if (SUCCEEDED(information->EnumClassesOfCategories(1, &catid, 0, nullptr, &classes)) && classes != nullptr) {
-    others = false;
-    CLSID clsid;
-    ULONG fetched = 0;
-    while (!others && classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
-      others = !IsEqualCLSID(clsid, CLSID_BrenvickSimServer);
-    }
-    classes->Release();
-  }
-  information->Release();
-  return others;
-}
-
-// Whether the DLL of the other architecture is registered too: 32- and 64-bit
-// class registrations are kept apart, but the ProgID and the category's
-// description are one for both.
-bool RegisteredInOtherView(const std::wstring &class_key) {
-#ifdef _WIN64
-  const REGSAM other_view = KEY_WOW64_32KEY;
-#else
-  BOOL wow64 = FALSE;
-  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return false;
-  const REGSAM other_view = KEY_WOW64_64KEY;
-#endif
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (class_key + L"\\InprocServer32").c_str(), 0, KEY_READ | other_view,
-                    &handle) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(handle);
-  return true;
 }
 
 HRESULT Unregister() {
   ComScope com;
-  const std::wstring class_key = L"CLSID\\" + GuidText(CLSID_BrenvickSimServer);
+  const std::wstring clsid = GuidText(CLSID_BrenvickSimServer);
+  const std::wstring class_key = L"CLSID\\" + clsid;
   CATID catid = CATID_OPCDAServer20;
-  ICatRegister *categories = CategoriesManager();
-  if (categories != nullptr) categories->UnRegisterClassImplCategories(CLSID_BrenvickSimServer, 1, &catid);
-  bool removed = DeleteTree(class_key);
-  if (!RegisteredInOtherView(class_key)) {
-    removed = DeleteTree(kBrenvickSimProgId) && removed;
-    if (categories != nullptr && !CategoryUsedByOthers(categories)) categories->UnRegisterCategories(1, &catid);
+  if (ICatRegister *categories = CategoriesManager()) {
+    categories->UnRegisterClassImplCategories(CLSID_BrenvickSimServer, 1, &catid);
+    categories->Release();
   }
-  if (categories != nullptr) categories->Release();
+  bool removed = DeleteTree(class_key);
+  // The ProgID goes with the last architecture's class, and only while it
+  // still names ours: a user may have given it to another server since.
+  const REGSAM other = OtherView();
+  if (other == 0 || !KeyExists(class_key + L"\\InprocServer32", other)) {
+    removed = DeleteIfOurs(kBrenvickSimProgId, L"CLSID", clsid) && removed;
+  }
   return removed ? S_OK : SELFREG_E_CLASS;
 }
 
@@ -180,8 +152,10 @@ HRESULT Register() {
   const std::wstring clsid = GuidText(CLSID_BrenvickSimServer);
   const std::wstring class_key = L"CLSID\\" + clsid;
   const std::wstring progid = kBrenvickSimProgId;
-  const bool written = SetString(progid, nullptr, kDescription) == ERROR_SUCCESS &&
-                       SetString(progid + L"\\CLSID", nullptr, clsid) == ERROR_SUCCESS &&
+  // Checked before anything is written, so that a refusal changes nothing.
+  if (OwnerOf(progid, L"CLSID", clsid) == KeyOwner::kOther) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  const bool written = SetString(progid + L"\\CLSID", nullptr, clsid) == ERROR_SUCCESS &&
+                       SetString(progid, nullptr, kDescription) == ERROR_SUCCESS &&
                        SetString(class_key, nullptr, kDescription) == ERROR_SUCCESS &&
                        SetString(class_key + L"\\ProgID", nullptr, progid) == ERROR_SUCCESS &&
                        SetString(class_key + L"\\InprocServer32", nullptr, path) == ERROR_SUCCESS &&

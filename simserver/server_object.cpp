@@ -96,7 +96,7 @@ class ServerObject final : public IOPCServer, public IOPCBrowseServerAddressSpac
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
   ULONG STDMETHODCALLTYPE Release() override {
-    if (refs_ == 0) return 0;  // released more often than referenced: ignore rather than free twice
+    if (refs_ == 0) return ExcessRelease();
     const ULONG left = --refs_;
     if (left == 0) delete this;
     return left;
@@ -198,7 +198,7 @@ HRESULT STDMETHODCALLTYPE ServerObject::AddGroup(LPCWSTR szName, BOOL, DWORD dwR
   }
   *phServerGroup = handle;
   *pRevisedUpdateRate = dwRequestedUpdateRate == 0 ? kFastestRate : dwRequestedUpdateRate;
-  return S_OK;
+  return *pRevisedUpdateRate == dwRequestedUpdateRate ? S_OK : OPC_S_UNSUPPORTEDRATE;
 }
 
 HRESULT STDMETHODCALLTYPE ServerObject::GetErrorString(HRESULT dwError, LCID, LPWSTR *ppString) {

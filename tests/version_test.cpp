@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,12 +15,13 @@ class VersionRecordTest : public ComTest {
  protected:
   void SetUp() override {
     ComTest::SetUp();
-    const char *path = getenv("OPCMON_MONITOR_EXE");
-    ASSERT_NE(nullptr, path) << "OPCMON_MONITOR_EXE is not set";
-    exe_.assign(path, path + strlen(path));
+    wchar_t path[MAX_PATH * 2];
+    const DWORD length = GetEnvironmentVariableW(L"OPCMON_MONITOR_EXE", path, MAX_PATH * 2);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH * 2) << "OPCMON_MONITOR_EXE is not set";
+    exe_ = path;
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(exe_.c_str(), &ignored);
-    ASSERT_NE(0u, size) << "no version record in " << path << ", error " << GetLastError();
+    ASSERT_NE(0u, size) << "no version record in " << exe_ << ", error " << GetLastError();
     record_.resize(size);
     ASSERT_TRUE(GetFileVersionInfoW(exe_.c_str(), 0, size, record_.data()));
   }

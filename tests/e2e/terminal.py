@@ -77,8 +77,28 @@ class Terminal:
                 raise AssertionError(f"{what} did not hold; screen was:\n{text}")
             time.sleep(0.05)
 
+    def wait_for_console(self, timeout=20.0):
+        """Waits until Wine's console has put the terminal in raw mode. With
+        standard output redirected the program can get there later than its
+        first output; until then ENTER arrives as a line feed, which Wine's
+        line editing shows as ^J and does not take for the end of a line."""
+        tty = self._tmux("display-message", "-p", "-t", "main", "#{pane_tty}").stdout.strip()
+        deadline = time.monotonic() + timeout
+        while True:
+            modes = subprocess.run(["stty", "-F", tty, "-a"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True, timeout=20).stdout.split()
+            if "-icrnl" in modes:
+                return
+            if time.monotonic() > deadline:
+                raise Timeout(f"the terminal was not in raw mode after {timeout:.0f} s")
+            time.sleep(0.02)
+
     def wait_for_text(self, needle, timeout=20.0):
         return self.wait_for(lambda s: needle in s, timeout, repr(needle))
+
+    def running(self):
+        """Whether the command started in the window has not ended yet."""
+        return not os.path.exists(self.status_file)
 
     def exit_status(self, timeout=20.0):
         deadline = time.monotonic() + timeout

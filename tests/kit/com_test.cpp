@@ -12,6 +12,8 @@ void Capture(const wchar_t *text, size_t length) { Captured().append(text, lengt
 
 }  // namespace
 
+bool InOwnPrefix() { return GetEnvironmentVariableW(L"OPCMON_OWN_PREFIX", nullptr, 0) > 0; }
+
 const std::wstring &ComTest::Printed() { return Captured(); }
 
 void ComTest::ClearPrinted() { Captured().clear(); }
@@ -51,7 +53,8 @@ void ComTest::TearDown() {
                     << " still allocated, expected none (" << ledger.Allocated() << " allocated, "
                     << ledger.Freed() << " freed)";
     } else {
-      EXPECT_HR(S_OK, ledger.Remove());
+      const HRESULT removed = ledger.Remove();
+      EXPECT_TRUE(SUCCEEDED(removed)) << "removing the task-memory spy: got " << HrText(removed);
     }
     ledgerInstalled_ = false;
   }

@@ -18,6 +18,20 @@
 #include "ref_counting.h"
 #include "task_memory_ledger.h"
 
+// Whether the test runs in the tests' own Wine prefix (OPCMON_OWN_PREFIX,
+// set by the cross build), whose registry and time zone are set up for it.
+bool InOwnPrefix();
+
+// Ends a test the machine cannot run as it stands (a server registered
+// under the ProgID, a clock on UTC): skipped with the reason on a user's
+// machine, failed in the tests' own prefix, where it must not happen.
+#define REQUIRE_PRECONDITION(condition, reason) \
+  if (condition) {                              \
+  } else if (InOwnPrefix()) {                   \
+    FAIL() << (reason);                         \
+  } else                                        \
+    GTEST_SKIP() << (reason)
+
 class ComTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -3,6 +3,9 @@
 // fail a test that leaks or over-releases, naming what and how much.
 #include <gtest/gtest-spi.h>
 
+#include <string>
+#include <vector>
+
 #include "com_test.h"
 #include "fake_enum_string.h"
 #include "fake_group.h"
@@ -80,6 +83,46 @@ TEST(KitEndChecks, FixtureFailsALeakedTaskBlock) {
   void *block = CoTaskMemAlloc(8);
   EXPECT_NONFATAL_FAILURE(probe.TearDown(), "task memory at the end of the test: got 1 block:");
   CoTaskMemFree(block);
+}
+
+// The failures a probe's TearDown reports, kept from the running test.
+std::vector<std::string> TearDownFailures(ProbeFixture &probe) {
+  ::testing::TestPartResultArray results;
+  {
+    ::testing::ScopedFakeTestPartResultReporter reporter(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+    probe.TearDown();
+  }
+  std::vector<std::string> failures;
+  for (int i = 0; i < results.size(); ++i) failures.push_back(results.GetTestPartResult(i).message());
+  return failures;
+}
+
+TEST(KitEndChecks, ALeakFailsOnlyItsOwnTestAndLaterOnesStillCatchTheirs) {
+  ProbeFixture leaking;
+  leaking.SetUp();
+  void *leaked = CoTaskMemAlloc(8);
+  EXPECT_NONFATAL_FAILURE(leaking.TearDown(), "task memory at the end of the test: got 1 block:");
+
+  ProbeFixture clean;
+  clean.SetUp();
+  CoTaskMemFree(CoTaskMemAlloc(4));
+  EXPECT_EQ(std::vector<std::string>{}, TearDownFailures(clean));
+
+  ProbeFixture leakingToo;
+  leakingToo.SetUp();
+  void *own = CoTaskMemAlloc(4);
+  const std::vector<std::string> failures = TearDownFailures(leakingToo);
+  ASSERT_EQ(1u, failures.size());
+  EXPECT_NE(std::string::npos, failures[0].find("got 1 block:")) << failures[0];
+  CoTaskMemFree(own);
+  CoTaskMemFree(leaked);
+
+  // With every block back, the spy is revoked again.
+  ProbeFixture last;
+  last.SetUp();
+  EXPECT_EQ(std::vector<std::string>{}, TearDownFailures(last));
+  EXPECT_HR(CO_E_OBJNOTREG, CoRevokeMallocSpy());
 }
 
 TEST(KitEndChecks, FixtureFailsAFakeLeftWithAReference) {

@@ -18,7 +18,10 @@ HRESULT TaskMemoryLedger::Install() {
 }
 
 HRESULT TaskMemoryLedger::Remove() {
-  if (!live_.empty() || !inherited_.empty()) return E_ACCESSDENIED;
+  if (!live_.empty()) return E_ACCESSDENIED;
+  // COM keeps the spy while any spied block lives; the test that leaked them
+  // was failed for them, so the next test takes the spy over.
+  if (!inherited_.empty()) return S_FALSE;
   return CoRevokeMallocSpy();
 }
 

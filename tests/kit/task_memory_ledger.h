@@ -27,7 +27,9 @@ class TaskMemoryLedger final : public IMallocSpy {
   HRESULT Install();
   // End of a test: revokes the spy when no block of this test is live
   // (CoRevokeMallocSpy refuses while spied blocks are live); otherwise
-  // leaves it registered and returns E_ACCESSDENIED.
+  // leaves it registered and returns E_ACCESSDENIED. Blocks leaked by
+  // earlier tests keep it registered too, but only this test's own blocks
+  // fail it: S_FALSE.
   HRESULT Remove();
 
   // Blocks allocated since Install; of those, blocks freed; and those still

@@ -23,7 +23,7 @@ class TestNameTable {
       wchar_t *entry = nullptr;
       if (names[i] != nullptr) {
         entry = block_.data() + i * slot;
-        std::wcscpy(entry, names[i]);
+        std::wmemcpy(entry, names[i], std::wcslen(names[i]));
       }
       entries_.push_back(entry);
     }

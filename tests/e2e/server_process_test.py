@@ -28,6 +28,17 @@ def tearDownModule():
 
 
 class ServerProcess(console.MonitorTest):
+    def setUp(self):
+        super().setUp()
+        # A server whose monitor an earlier failed test left behind would be
+        # taken for this test's own.
+        stale = server_processes()
+        for pid in stale:
+            os.kill(pid, signal.SIGKILL)
+        if stale:
+            wait_for_server_processes(lambda pids: not pids, 10)
+            restart_wineserver()
+
     def the_server(self):
         found = wait_for_server_processes(lambda pids: pids, 10)
         self.assertEqual(1, len(found), f"server processes: {found}")

@@ -2,9 +2,18 @@
 
 #include <objbase.h>
 
+#include <new>
 #include <vector>
 
 namespace class_keys {
+
+HRESULT Guarded(HRESULT (*registration)()) {
+  try {
+    return registration();
+  } catch (const std::bad_alloc &) {
+    return E_OUTOFMEMORY;
+  }
+}
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = L"";

@@ -11,6 +11,10 @@
 
 namespace class_keys {
 
+// Runs a registration; a failed allocation comes back as E_OUTOFMEMORY, as
+// no exception may leave an export or a program's entry.
+HRESULT Guarded(HRESULT (*registration)());
+
 std::wstring GuidText(REFGUID guid);
 // Whether text is a GUID in registry form naming guid.
 bool NamesGuid(const std::wstring &text, REFGUID guid);

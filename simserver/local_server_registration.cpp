@@ -4,7 +4,6 @@
 // LocalServer32), so each leaves what the other still needs.
 #include <olectl.h>
 
-#include <new>
 #include <string>
 
 #include "class_keys.h"
@@ -40,20 +39,8 @@ HRESULT Register() {
 
 }  // namespace
 
-HRESULT RegisterLocalServer() {
-  try {
-    return Register();
-  } catch (const std::bad_alloc &) {
-    return E_OUTOFMEMORY;
-  }
-}
+HRESULT RegisterLocalServer() { return class_keys::Guarded(Register); }
 
-HRESULT UnregisterLocalServer() {
-  try {
-    return Unregister();
-  } catch (const std::bad_alloc &) {
-    return E_OUTOFMEMORY;
-  }
-}
+HRESULT UnregisterLocalServer() { return class_keys::Guarded(Unregister); }
 
 }  // namespace simserver

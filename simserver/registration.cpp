@@ -8,7 +8,6 @@
 #include <olectl.h>
 
 #include <cwchar>
-#include <new>
 #include <string>
 
 #include "class_keys.h"
@@ -110,18 +109,6 @@ HRESULT Register() {
 
 }  // namespace
 
-STDAPI DllRegisterServer() {
-  try {
-    return Register();
-  } catch (const std::bad_alloc &) {
-    return E_OUTOFMEMORY;
-  }
-}
+STDAPI DllRegisterServer() { return class_keys::Guarded(Register); }
 
-STDAPI DllUnregisterServer() {
-  try {
-    return Unregister();
-  } catch (const std::bad_alloc &) {
-    return E_OUTOFMEMORY;
-  }
-}
+STDAPI DllUnregisterServer() { return class_keys::Guarded(Unregister); }

@@ -14,8 +14,6 @@
 namespace simserver {
 namespace {
 
-constexpr wchar_t kDescription[] = L"Brenvick OPC DA Simulation Server";
-
 HRESULT Unregister() {
   return class_keys::RemoveServer(CLSID_BrenvickSimServer, kBrenvickSimProgId, L"LocalServer32") ? S_OK
                                                                                                   : SELFREG_E_CLASS;
@@ -28,7 +26,7 @@ HRESULT Register() {
   const std::wstring class_key = L"CLSID\\" + class_keys::GuidText(CLSID_BrenvickSimServer);
   const std::wstring category = class_keys::GuidText(CATID_OPCDAServer20);
   const bool written =
-      class_keys::WriteClass(CLSID_BrenvickSimServer, kBrenvickSimProgId, kDescription) &&
+      class_keys::WriteClass(CLSID_BrenvickSimServer, kBrenvickSimProgId, kBrenvickSimDescription) &&
       class_keys::SetString(class_key + L"\\LocalServer32", nullptr, L"\"" + path + L"\"") &&
       class_keys::SetString(class_key + L"\\Implemented Categories\\" + category, nullptr, L"");
   if (written) return S_OK;

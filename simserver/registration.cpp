@@ -21,7 +21,6 @@ using class_keys::Exists;
 using class_keys::GuidText;
 using class_keys::SetString;
 
-constexpr wchar_t kDescription[] = L"Brenvick OPC DA Simulation Server";
 constexpr wchar_t kCategoryDescription[] = L"OPC Data Access Servers Version 2.0";
 constexpr LCID kCategoryLocale = 0x0409;
 
@@ -94,7 +93,7 @@ HRESULT Register() {
   if (class_keys::ClaimedByOther(CLSID_BrenvickSimServer, kBrenvickSimProgId)) {
     return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
   }
-  const bool written = class_keys::WriteClass(CLSID_BrenvickSimServer, kBrenvickSimProgId, kDescription) &&
+  const bool written = class_keys::WriteClass(CLSID_BrenvickSimServer, kBrenvickSimProgId, kBrenvickSimDescription) &&
                        SetString(server_key, nullptr, path) &&
                        SetString(server_key, L"ThreadingModel", L"Apartment");
   HRESULT hr = written ? S_OK : SELFREG_E_CLASS;

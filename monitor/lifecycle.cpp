@@ -1,7 +1,8 @@
 // The frame everything runs inside, once, in this order: open COM, connect,
 // browse, the ENTER prompt, the group stage, release the server, close COM.
-// Each failure ends its own stage; the frame goes on with the teardown of
-// what exists.
+// Each failure ends its own stage, and a stop request (Ctrl+C, Ctrl+Break,
+// closing the window) the stages still to come; the frame goes on with the
+// teardown of what exists.
 #include "lifecycle.h"
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include "browse.h"
 #include "connection.h"
 #include "output.h"
+#include "stop_request.h"
 
 int RunMonitor(ItemStage stage) {
   (void)CoInitialize(nullptr);
@@ -20,10 +22,13 @@ int RunMonitor(ItemStage stage) {
   } else {
     TagNameTable names = BrowseTagNames(server);
 
-    PutLine("press ENTER to start polling");
-    (void)getc(stdin);
-
-    RunGroupStage(server, names, stage);
+    // A stop taken during the browse or at the prompt skips the group.
+    if (!StopRequested()) {
+      PutLine("press ENTER to start polling");
+      if (BeginPromptWait()) (void)getc(stdin);
+      EndPromptWait();
+      if (!StopRequested()) RunGroupStage(server, names, stage);
+    }
 
     server->Release();
     PutLine("server released");

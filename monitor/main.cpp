@@ -2,5 +2,11 @@
 // server, the group and the screen layout are fixed at build time.
 #include "lifecycle.h"
 #include "polling.h"
+#include "stop_request.h"
 
-int main() { return RunMonitor(PollItems); }
+int main() {
+  StartStopRequests();
+  const int status = RunMonitor(PollItems);
+  FinishStopRequests();
+  return status;
+}

@@ -11,6 +11,7 @@
 
 #include "read.h"
 #include "record_text.h"
+#include "stop_request.h"
 
 #include "output.h"
 
@@ -84,7 +85,7 @@ void WriteRecord(const PollingPlatform &platform, const wchar_t *name, const cha
 
 }  // namespace
 
-const PollingPlatform CONSOLE_POLLING_PLATFORM = {WaitPeriod, ClearConsole, KeyWaiting, ReadKey,
+const PollingPlatform CONSOLE_POLLING_PLATFORM = {WaitPeriod, ClearConsole, KeyWaiting, ReadKey, StopRequested,
                                                   WriteConsoleDevice};
 
 void PollItems(IOPCItemMgt *itemMgt, const TagNameTable &names, const ItemHandleTable &handles) {
@@ -102,6 +103,8 @@ void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const Ta
   for (;;) {
     platform.sleep(POLL_PERIOD_MS);
     platform.clearScreen();
+    // A stop request ends the loop like ESC, between two cycles' reads.
+    if (platform.stopRequested()) return;
     if (platform.keyWaiting() && platform.readKey() == KEY_ESCAPE) return;
 
     int column = 0;

@@ -13,22 +13,25 @@ constexpr int RECORDS_PER_LINE = 3;
 constexpr int KEY_ESCAPE = 27;
 
 // What the loop needs of the platform: the wait, the screen clearing, the
-// keyboard and the console device. Tests put their own in place so that no
-// test waits real half seconds or needs a terminal.
+// keyboard, a stop request (Ctrl+C, Ctrl+Break, closing the window) and the
+// console device. Tests put their own in place so that no test waits real
+// half seconds or needs a terminal.
 struct PollingPlatform {
   void (*sleep)(DWORD milliseconds);
   void (*clearScreen)();
   int (*keyWaiting)();
   int (*readKey)();
+  int (*stopRequested)();
   void (*write)(const wchar_t *text, size_t length);
 };
 
 // Sleep, "cls" through the command interpreter (the console device cleared
-// directly when standard output is redirected), _kbhit, _getch and the
-// console device.
+// directly when standard output is redirected), _kbhit, _getch, the console
+// control handler's request and the console device.
 extern const PollingPlatform CONSOLE_POLLING_PLATFORM;
 
-// Runs the loop on the real console; returns once ESC was seen.
+// Runs the loop on the real console; returns once ESC or a stop request was
+// seen.
 void PollItems(IOPCItemMgt *itemMgt, const TagNameTable &names, const ItemHandleTable &handles);
 
 void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const TagNameTable &names,

@@ -1,9 +1,11 @@
 #include "group_object.h"
 
+#include <cstdio>
 #include <new>
 #include <utility>
 #include <vector>
 
+#include "journal.h"
 #include "module.h"
 #include "task_memory.h"
 
@@ -136,10 +138,15 @@ HRESULT GroupObject::ForEachItem(DWORD count, const OPCHANDLE *handles, HRESULT 
 }
 
 HRESULT STDMETHODCALLTYPE GroupObject::RemoveItems(DWORD dwCount, OPCHANDLE *phServer, HRESULT **ppErrors) {
-  return ForEachItem(dwCount, phServer, ppErrors, [this](DWORD, auto it) {
+  const HRESULT hr = ForEachItem(dwCount, phServer, ppErrors, [this](DWORD, auto it) {
     items_.erase(it);
     return S_OK;
   });
+  char line[96];
+  std::snprintf(line, sizeof line, "RemoveItems %lu: 0x%08lx, %lu items left", static_cast<unsigned long>(dwCount),
+                static_cast<unsigned long>(hr), static_cast<unsigned long>(items_.size()));
+  Journal(line);
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE GroupObject::SetActiveState(DWORD dwCount, OPCHANDLE *phServer, BOOL bActive,

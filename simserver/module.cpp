@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "journal.h"
 #include "server_object.h"
 #include "simserver_clsid.h"
 
@@ -82,7 +83,10 @@ void SetModuleHandle(HMODULE module) { g_module = module; }
 void SetIdleHandler(void (*handler)()) { g_idle_handler = handler; }
 void ObjectCreated() { InterlockedIncrement(&g_objects); }
 void ObjectDestroyed() {
-  if (InterlockedDecrement(&g_objects) == 0) CheckIdle();
+  if (InterlockedDecrement(&g_objects) == 0) {
+    Journal("every object released");
+    CheckIdle();
+  }
 }
 void LockModule() { InterlockedIncrement(&g_locks); }
 void UnlockModule() {

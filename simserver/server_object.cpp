@@ -9,6 +9,7 @@
 
 #include "enum_string.h"
 #include "group_object.h"
+#include "journal.h"
 #include "module.h"
 #include "opcda.h"
 #include "scenarios.h"
@@ -263,7 +264,9 @@ HRESULT STDMETHODCALLTYPE ServerObject::RemoveGroup(OPCHANDLE hServerGroup, BOOL
   // it goes with the client's last reference.
   const bool in_use = group->HasClientReferences();
   group->Disown();
-  return in_use && !bForce ? OPC_S_INUSE : S_OK;
+  const HRESULT hr = in_use && !bForce ? OPC_S_INUSE : S_OK;
+  Journal(hr == S_OK ? "RemoveGroup: S_OK" : "RemoveGroup: OPC_S_INUSE");
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE ServerObject::CreateGroupEnumerator(OPCENUMSCOPE, REFIID, LPUNKNOWN *ppUnk) {

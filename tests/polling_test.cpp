@@ -40,6 +40,8 @@ struct PlatformState {
   std::vector<std::vector<int>> keys;
   std::deque<int> waiting;
   int cycles = 0;
+  // A stop request (Ctrl+C and the like), raised by a test's read.
+  bool stopRaised = false;
   // One entry per step: "sleep 500", "clear", "key? no", "key 120",
   // "read 0x100", "write <text>" (consecutive writes merged).
   std::vector<std::wstring> events;
@@ -82,6 +84,11 @@ int StandInReadKey() {
   return key;
 }
 
+int StandInStopRequested() {
+  if (g_platform.stopRaised) Event(L"stop");
+  return g_platform.stopRaised ? 1 : 0;
+}
+
 void StandInWrite(const wchar_t *text, size_t length) {
   const std::wstring written(text, length);
   g_platform.console += written;
@@ -93,7 +100,7 @@ void StandInWrite(const wchar_t *text, size_t length) {
 }
 
 const PollingPlatform STAND_IN = {StandInSleep, StandInClearScreen, StandInKeyWaiting, StandInReadKey,
-                                  StandInWrite};
+                                  StandInStopRequested, StandInWrite};
 
 // The screen of every cycle: the text written after each clear.
 std::vector<std::wstring> Screens() {
@@ -207,6 +214,30 @@ TEST_F(PollingTest, EscEndsTheLoopOnTheFreshlyClearedScreenWithoutReading) {
   EXPECT_EQ(0u, group.Queries(IID_IOPCSyncIO));
   const std::vector<std::wstring> expected = {L"sleep 500", L"clear", L"key? yes", L"key 27"};
   EXPECT_EQ(expected, g_platform.events);
+}
+
+TEST_F(PollingTest, StopRequestDuringAReadEndsTheLoopAtTheNextKeyCheckLikeEsc) {
+  AddItems(2);
+  const TestNameTable names = TestNameTable::Numbered(L"T", 2);
+  EXPECT_CALL(group, Read(OPC_DS_CACHE, 1u, Pointee(handles[0]), NotNull(), NotNull()))
+      .WillOnce(Invoke([this](OPCDATASOURCE source, DWORD count, OPCHANDLE *serverHandles, OPCITEMSTATE **states,
+                              HRESULT **errors) {
+        g_platform.stopRaised = true;
+        return LoggedRead(source, count, serverHandles, states, errors);
+      }));
+  ExpectReads(handles[1], 1);
+
+  // A key waiting then is left alone: no ESC is scripted at all.
+  Poll({{}, {'x'}}, names.table());
+
+  // The cycle in progress ends whole; the next one stops on its cleared
+  // screen before reading.
+  const std::vector<std::wstring> expected = {
+      L"sleep 500", L"clear", L"key? no", L"read 0x100", L"write " + R(1), L"read 0x101",
+      L"write " + R(2) + PROMPT, L"sleep 500", L"clear", L"stop",
+  };
+  EXPECT_EQ(expected, g_platform.events);
+  EXPECT_EQ(0, group.References());
 }
 
 struct KeyCase {

@@ -96,6 +96,13 @@ class MonitorTest(unittest.TestCase):
         self.cycle = time.monotonic() - shown
         return screen
 
+    def poll(self, scenario):
+        self.start(scenario)
+        self.terminal.wait_for_text(PROMPT)
+        # The prompt ends every whole screen; a look between a clear and the
+        # prompt sees part of one.
+        return self.start_polling()
+
     def finish(self):
         status = self.terminal.exit_status()
         self.assertEqual(0, status, f"got exit status {status}, expected 0")
@@ -155,13 +162,6 @@ class Outcomes(MonitorTest):
 
 
 class Screens(MonitorTest):
-    def poll(self, scenario):
-        self.start(scenario)
-        self.terminal.wait_for_text(PROMPT)
-        # The prompt ends every whole screen; a look between a clear and the
-        # prompt sees part of one.
-        return self.start_polling()
-
     def check_seven_records_three_to_a_line(self, scenario, expected):
         screen = self.poll(scenario).rstrip("\n").split("\n")
         self.assertEqual(expected[0:3], records(screen[0]))

@@ -1,6 +1,6 @@
-// Self-registration of opcproxy.dll and simserver.exe in the test prefix's
-// registry: each writes what COM needs, never replaces a key that names
-// another class, and removes only its own.
+// Self-registration of opcproxy.dll, simserver.exe and simserver.dll beside
+// it, in the test prefix's registry: each writes what COM needs, never replaces
+// a key that names another class, and removes only its own.
 #include <gtest/gtest.h>
 
 #include <windows.h>

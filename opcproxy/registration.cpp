@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <olectl.h>
 
-#include <new>
 #include <string>
 
 #include "class_keys.h"
@@ -80,18 +79,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-STDAPI DllRegisterServer() {
-  try {
-    return Register();
-  } catch (const std::bad_alloc &) {
-    return E_OUTOFMEMORY;
-  }
-}
+STDAPI DllRegisterServer() { return class_keys::Guarded(Register); }
 
-STDAPI DllUnregisterServer() {
-  try {
-    return Unregister();
-  } catch (const std::bad_alloc &) {
-    return E_OUTOFMEMORY;
-  }
-}
+STDAPI DllUnregisterServer() { return class_keys::Guarded(Unregister); }

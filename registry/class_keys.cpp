@@ -2,9 +2,18 @@
 
 #include <objbase.h>
 
+#include <new>
 #include <vector>
 
 namespace class_keys {
+
+HRESULT Guarded(HRESULT (*registration)()) {
+  try {
+    return registration();
+  } catch (const std::bad_alloc &) {
+    return E_OUTOFMEMORY;
+  }
+}
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = L"";
@@ -39,19 +48,21 @@ bool Exists(const std::wstring &key, REGSAM view) {
   return true;
 }
 
-bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value) {
+bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS) {
+    return false;
+  }
   DWORD bytes = 0;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
-    return false;
+  LONG rc = RegGetValueW(handle, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
+  if (rc == ERROR_SUCCESS) {
+    std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
+    bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    rc = RegGetValueW(handle, nullptr, name, RRF_RT_REG_SZ, nullptr, buffer.data(), &bytes);
+    if (rc == ERROR_SUCCESS) value->assign(buffer.data());
   }
-  std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
-  bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer.data(), &bytes) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  value->assign(buffer.data());
-  return true;
+  RegCloseKey(handle);
+  return rc == ERROR_SUCCESS;
 }
 
 bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value) {
@@ -83,6 +94,60 @@ bool DeleteIfEmpty(const std::wstring &key) {
   if (subkeys != 0) return true;
   rc = RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
+KeyOwner OwnerOf(const std::wstring &key, const wchar_t *naming, const std::wstring &ours, REGSAM view) {
+  if (!Exists(key, view)) return KeyOwner::kAbsent;
+  std::wstring named;
+  if (!ReadString(naming != nullptr ? key + L"\\" + naming : key, nullptr, &named, view)) return KeyOwner::kOther;
+  return CompareStringOrdinal(named.c_str(), static_cast<int>(named.size()), ours.c_str(),
+                              static_cast<int>(ours.size()), TRUE) == CSTR_EQUAL
+             ? KeyOwner::kOurs
+             : KeyOwner::kOther;
+}
+
+bool DeleteIfOurs(const std::wstring &key, const wchar_t *naming, const std::wstring &ours) {
+  return OwnerOf(key, naming, ours) != KeyOwner::kOurs || DeleteTree(key);
+}
+
+namespace {
+
+constexpr const wchar_t *kServers[] = {L"InprocServer32", L"LocalServer32"};
+
+std::wstring ClassKey(REFCLSID clsid) { return L"CLSID\\" + GuidText(clsid); }
+
+bool Served(const std::wstring &class_key, REGSAM view) {
+  for (const wchar_t *server : kServers) {
+    if (Exists(class_key + L"\\" + server, view)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ClaimedByOther(REFCLSID clsid, const std::wstring &progid) {
+  return OwnerOf(progid, L"CLSID", GuidText(clsid)) == KeyOwner::kOther ||
+         OwnerOf(ClassKey(clsid) + L"\\ProgID", nullptr, progid) == KeyOwner::kOther;
+}
+
+bool WriteClass(REFCLSID clsid, const std::wstring &progid, const std::wstring &description) {
+  const std::wstring class_key = ClassKey(clsid);
+  return SetString(progid + L"\\CLSID", nullptr, GuidText(clsid)) && SetString(progid, nullptr, description) &&
+         SetString(class_key, nullptr, description) && SetString(class_key + L"\\ProgID", nullptr, progid);
+}
+
+bool RemoveServer(REFCLSID clsid, const std::wstring &progid, const wchar_t *server) {
+  const std::wstring class_key = ClassKey(clsid);
+  bool removed = DeleteTree(class_key + L"\\" + server);
+  // The description, the ProgID and the categories are the other server's
+  // too while it is registered.
+  if (!Served(class_key, 0)) removed = DeleteTree(class_key) && removed;
+  // One ProgID for both architectures; a user may have given it to another
+  // server since.
+  if (!Served(class_key, KEY_WOW64_64KEY) && !Served(class_key, KEY_WOW64_32KEY)) {
+    removed = DeleteIfOurs(progid, L"CLSID", GuidText(clsid)) && removed;
+  }
+  return removed;
 }
 
 }  // namespace class_keys

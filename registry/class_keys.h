@@ -1,5 +1,8 @@
 // Reading and writing keys under HKEY_CLASSES_ROOT for self-registration.
-// Every key is named relative to HKEY_CLASSES_ROOT.
+// Every key is named relative to HKEY_CLASSES_ROOT. A ProgID users register
+// their real server under, or an interface whose proxy an OPC runtime
+// installed, must survive trying ours: registrations touch only what is
+// absent or names our class, and remove only what names it.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +10,10 @@
 #include <string>
 
 namespace class_keys {
+
+// Runs a registration; a failed allocation comes back as E_OUTOFMEMORY, as
+// no exception may leave an export or a program's entry.
+HRESULT Guarded(HRESULT (*registration)());
 
 std::wstring GuidText(REFGUID guid);
 // Whether text is a GUID in registry form naming guid.
@@ -18,12 +25,38 @@ bool ModulePath(HMODULE module, std::wstring *path);
 // either one (the same one on a system without the other).
 bool Exists(const std::wstring &key, REGSAM view = 0);
 // The string value (name null: the default value); false when absent.
-bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value);
+bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view = 0);
 bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value);
 // Removes the key with everything below it; true when it is gone.
 bool DeleteTree(const std::wstring &key);
 // Removes the key if nothing is left below it; true when it is gone or was
 // kept because something is.
 bool DeleteIfEmpty(const std::wstring &key);
+
+// Whose a key is, by its default value or that of a subkey (a ProgID names
+// its class in its CLSID subkey).
+enum class KeyOwner { kAbsent, kOurs, kOther };
+
+// `naming` is the subkey whose default value names the owner (nullptr for the
+// key's own); `ours` is what it holds when the key is ours, compared without
+// regard to case. A key that exists but names nothing is another's.
+KeyOwner OwnerOf(const std::wstring &key, const wchar_t *naming, const std::wstring &ours, REGSAM view = 0);
+
+// Removes the key only while it is ours; true unless removing it failed.
+bool DeleteIfOurs(const std::wstring &key, const wchar_t *naming, const std::wstring &ours);
+
+// One class served by an in-process DLL and a local server EXE, each of
+// both architectures, under one ProgID. Each registers and removes only its
+// own server key; what they share stays while any of them is registered.
+
+// Whether the ProgID names another class or the class names another ProgID.
+bool ClaimedByOther(REFCLSID clsid, const std::wstring &progid);
+// The ProgID naming the class and the class with its description and ProgID.
+bool WriteClass(REFCLSID clsid, const std::wstring &progid, const std::wstring &description);
+// Removes `server` (InprocServer32 or LocalServer32) of the class in this
+// process's view; the class once no server is left in that view; the ProgID
+// once no server is left in either view, and only while it names the class.
+// True unless removing something failed.
+bool RemoveServer(REFCLSID clsid, const std::wstring &progid, const wchar_t *server);
 
 }  // namespace class_keys

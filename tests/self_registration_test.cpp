@@ -1,6 +1,6 @@
-// Self-registration of opcproxy.dll and simserver.exe in the test prefix's
-// registry: each writes what COM needs, never replaces a key that names
-// another class, and removes only its own.
+// Self-registration of opcproxy.dll, simserver.exe and simserver.dll beside
+// it, in the test prefix's registry: each writes what COM needs, never replaces
+// a key that names another class, and removes only its own.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -81,6 +81,26 @@ DWORD RunServerExe(const wchar_t *option) {
   return status;
 }
 
+// What both server kinds share, present while either is registered.
+void ExpectSharedKeys() {
+  EXPECT_EQ(Narrow(class_keys::GuidText(CLSID_BrenvickSimServer)),
+            Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
+  EXPECT_EQ(Narrow(kBrenvickSimProgId), Narrow(Value(SimClassKey() + L"\\ProgID")));
+  EXPECT_TRUE(class_keys::Exists(SimClassKey() + L"\\Implemented Categories\\" +
+                                 class_keys::GuidText(CATID_OPCDAServer20)));
+}
+
+// Through the ProgID, as the monitor does; the object is released at once.
+HRESULT Activate(DWORD context) {
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(kBrenvickSimProgId, &clsid);
+  if (FAILED(hr)) return hr;
+  IUnknown *server = nullptr;
+  hr = CoCreateInstance(clsid, nullptr, context, IID_IUnknown, reinterpret_cast<void **>(&server));
+  if (SUCCEEDED(hr)) server->Release();
+  return hr;
+}
+
 class SelfRegistration : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -153,14 +173,39 @@ TEST_F(SelfRegistration, ServerExeRegistersItselfAsLocalServerAndRemovesItsKeys)
   EXPECT_FALSE(class_keys::Exists(kBrenvickSimProgId));
 }
 
+// The DLL and the EXE share the class and the ProgID: each one unregistered
+// leaves the other registered and reachable, and the last one leaves nothing
+// of ours, nor takes a ProgID a user gave another server in between.
 TEST_F(SelfRegistration, ServerExeUnregisteringLeavesTheDllRegistration) {
   ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllRegisterServer"));
   ASSERT_EQ(0u, RunServerExe(L"/RegServer"));
   ASSERT_EQ(0u, RunServerExe(L"/UnregServer"));
   EXPECT_FALSE(class_keys::Exists(SimClassKey() + L"\\LocalServer32"));
   EXPECT_TRUE(class_keys::Exists(SimClassKey() + L"\\InprocServer32"));
-  EXPECT_EQ(Narrow(class_keys::GuidText(CLSID_BrenvickSimServer)),
-            Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
+  ExpectSharedKeys();
+  EXPECT_EQ(S_OK, Activate(CLSCTX_INPROC_SERVER));
+
+  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllUnregisterServer"));
+  EXPECT_FALSE(class_keys::Exists(SimClassKey()));
+  EXPECT_FALSE(class_keys::Exists(kBrenvickSimProgId));
+}
+
+TEST_F(SelfRegistration, DllUnregisteringLeavesTheServerExeRegistration) {
+  ASSERT_EQ(0u, RunServerExe(L"/RegServer"));
+  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllRegisterServer"));
+  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllUnregisterServer"));
+  EXPECT_FALSE(class_keys::Exists(SimClassKey() + L"\\InprocServer32"));
+  EXPECT_TRUE(class_keys::Exists(SimClassKey() + L"\\LocalServer32"));
+  ExpectSharedKeys();
+  EXPECT_EQ(S_OK, Activate(CLSCTX_LOCAL_SERVER));
+
+  // A real server given the ProgID while ours were registered keeps it.
+  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllRegisterServer"));
+  ASSERT_TRUE(class_keys::SetString(std::wstring(kBrenvickSimProgId) + L"\\CLSID", nullptr, kForeignClass));
+  ASSERT_EQ(0u, RunServerExe(L"/UnregServer"));
+  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllUnregisterServer"));
+  EXPECT_FALSE(class_keys::Exists(SimClassKey()));
+  EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
 }
 
 TEST_F(SelfRegistration, ServerExeRefusesAProgIdOfAnotherClassAndChangesNothing) {

@@ -21,6 +21,7 @@ int RunMonitor(ItemStage stage) {
     TagNameTable names = BrowseTagNames(server);
 
     PutLine("press ENTER to start polling");
+    FlushStandardOutput();
     (void)getc(stdin);
 
     RunGroupStage(server, names, stage);
@@ -31,5 +32,6 @@ int RunMonitor(ItemStage stage) {
   }
 
   CoUninitialize();
+  FlushStandardOutput();
   return 0;
 }

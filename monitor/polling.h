@@ -11,21 +11,24 @@
 constexpr DWORD POLL_PERIOD_MS = 500;
 constexpr int RECORDS_PER_LINE = 3;
 constexpr int KEY_ESCAPE = 27;
+// Longest a record is held back after its read before it is written.
+constexpr DWORD RECORD_LATENCY_MS = 50;
 
 // What the loop needs of the platform: the wait, the screen clearing, the
-// keyboard and the console device. Tests put their own in place so that no
-// test waits real half seconds or needs a terminal.
+// keyboard, the console device and a millisecond clock. Tests put their own
+// in place so that no test waits real half seconds or needs a terminal.
 struct PollingPlatform {
   void (*sleep)(DWORD milliseconds);
   void (*clearScreen)();
   int (*keyWaiting)();
   int (*readKey)();
   void (*write)(const wchar_t *text, size_t length);
+  DWORD (*clock)();
 };
 
 // Sleep, "cls" through the command interpreter (the console device cleared
-// directly when standard output is redirected), _kbhit, _getch and the
-// console device.
+// directly when standard output is redirected), _kbhit, _getch, the
+// console device and the performance counter.
 extern const PollingPlatform CONSOLE_POLLING_PLATFORM;
 
 // Runs the loop on the real console; returns once ESC was seen.

@@ -66,5 +66,7 @@ AddressSpace BuildDefaultSpace();
 AddressSpace BuildFixedSpace();
 AddressSpace BuildEmptySpace();
 AddressSpace BuildLargeSpace();
+AddressSpace BuildHugeSpace();
+AddressSpace BuildHostileNamesSpace();
 
 }  // namespace simserver

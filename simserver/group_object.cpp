@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "module.h"
+#include "read_log.h"
 #include "task_memory.h"
 
 namespace simserver {
@@ -208,6 +209,7 @@ HRESULT STDMETHODCALLTYPE GroupObject::Read(OPCDATASOURCE dwSource, DWORD dwCoun
       errors[i] = OPC_E_INVALIDHANDLE;
     } else {
       state.hClient = it->second.client;
+      if (it->second.tag == 0) NoteFirstTagRead();
       errors[i] = ReadTag(simulation_->space.at(it->second.tag), now, &state.vDataValue, &state.wQuality,
                           &state.ftTimeStamp);
       if (FAILED(errors[i])) {

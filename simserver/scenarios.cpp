@@ -18,6 +18,8 @@ const Scenario kScenarios[] = {
     {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr},
     {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed"},
     {L"large", BuildLargeSpace, false, false, nullptr, nullptr},
+    {L"huge", BuildHugeSpace, false, false, nullptr, nullptr},
+    {L"hostile-names", BuildHostileNamesSpace, false, false, nullptr, nullptr},
 };
 
 constexpr wchar_t kVariable[] = L"BRENVICK_SIM_SCENARIO";

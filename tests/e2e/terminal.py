@@ -46,6 +46,10 @@ class Terminal:
     def lines(self):
         return self.screen().rstrip("\n").split("\n")
 
+    def title(self):
+        """The window title as the terminal keeps it."""
+        return self._tmux("display-message", "-p", "-t", "main", "#{pane_title}").stdout
+
     def send(self, *keys):
         self._tmux("send-keys", "-t", "main", *keys)
 

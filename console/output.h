@@ -44,6 +44,15 @@ bool StandardOutputIsConsole();
 // a stage prints.
 TextWriter SetStandardOutputWriter(TextWriter writer);
 
+// What the default writers finally write to: standard output as it is
+// (console or file) and the console device. Tests put recorders in place
+// to see the pieces and their order; null members restore the platform's.
+struct OutputDevices {
+  TextWriter standardOutput;
+  TextWriter consoleDevice;
+};
+OutputDevices SetOutputDevices(OutputDevices devices);
+
 // Text gathered for one writer. The writer gets pieces of at most
 // GATHER_UNITS units, never cut inside a surrogate pair.
 constexpr size_t GATHER_UNITS = 4096;

@@ -51,6 +51,47 @@ TEST_F(OutputTest, FullBufferIsCutBetweenCharacters) {
   EXPECT_EQ('x', none);
 }
 
+std::vector<std::wstring> g_devices;
+
+void ToStandardOutput(const wchar_t *text, size_t length) { g_devices.push_back(L"out " + std::wstring(text, length)); }
+void ToConsoleDevice(const wchar_t *text, size_t length) { g_devices.push_back(L"con " + std::wstring(text, length)); }
+
+TEST_F(OutputTest, StandardOutputWaitsForAFlushOrTheConsoleDeviceAndGoesOutInLargePieces) {
+  const TextWriter capture = SetStandardOutputWriter(nullptr);
+  const OutputDevices platform = SetOutputDevices({ToStandardOutput, ToConsoleDevice});
+  g_devices.clear();
+
+  PutLine("found the following tags:");
+  PutNameLine(L"Tag\x1B");
+  const size_t beforeDevice = g_devices.size();
+  WriteConsoleDevice(L"[record]", 8);
+  PutText("x");
+  ClearConsoleDevice();
+  PutWideText(L"OPC.Brenvick.1");
+  PutText(" not instantiated");
+  FlushStandardOutput();
+  FlushStandardOutput();
+  const std::wstring longText(2 * GATHER_UNITS + 10, L'n');
+  PutWideText(longText.c_str());
+  const size_t beforeLastFlush = g_devices.size();
+  FlushStandardOutput();
+
+  SetOutputDevices(platform);
+  SetStandardOutputWriter(capture);
+  EXPECT_EQ(0u, beforeDevice) << "standard output written before a flush";
+  EXPECT_EQ(6u, beforeLastFlush) << "a full gather waited for the flush";
+  const std::vector<std::wstring> expected = {
+      L"out found the following tags:\nTag\\x1B\n",
+      L"con [record]",
+      L"out x",
+      L"out OPC.Brenvick.1 not instantiated",
+      L"out " + std::wstring(GATHER_UNITS, L'n'),
+      L"out " + std::wstring(GATHER_UNITS, L'n'),
+      L"out " + std::wstring(10, L'n'),
+  };
+  EXPECT_EQ(expected, g_devices);
+}
+
 std::wstring g_shown;
 
 void Show(const wchar_t *text, size_t length) { g_shown.append(text, length); }

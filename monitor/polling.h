@@ -11,7 +11,8 @@
 constexpr DWORD POLL_PERIOD_MS = 500;
 constexpr int RECORDS_PER_LINE = 3;
 constexpr int KEY_ESCAPE = 27;
-// Longest a record is held back after its read before it is written.
+// Longest a record is held back after its read before it is written, as
+// far as the time the last read took foretells the next one.
 constexpr DWORD RECORD_LATENCY_MS = 50;
 
 // What the loop needs of the platform: the wait, the screen clearing, the

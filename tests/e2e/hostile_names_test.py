@@ -49,7 +49,6 @@ class HostileNames(unittest.TestCase):
         return terminal
 
     def poll_and_leave(self, terminal):
-        terminal.wait_for_console_input()
         terminal.press_enter()
         screen = terminal.wait_for(lambda s: s.rstrip().endswith(ESC_PROMPT), what="a whole polling screen")
         self.assertEqual(polling_screen(RECORDS), [line.rstrip() for line in screen.rstrip("\n").split("\n")])

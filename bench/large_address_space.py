@@ -1,133 +1,258 @@
 #!/usr/bin/env python3
-"""What a 10,000-tag address space costs the monitor: the real monitor.exe
-in a terminal under Wine against the simulation server's "large" scenario.
+"""What the size of the address space costs the monitor: the real
+monitor.exe in a 200x60 terminal under Wine against the simulation server's
+"fixed" (7 tags), "large" (10,000) and "huge" (100,000) scenarios, taken in
+turn in each round so that a busy machine weighs on all of them alike.
 
-    bench/large_address_space.py [x86_64|i686|BUILD_DIR] [SCENARIO] [--out-of-process] [--kill-server] [--json]
-                                      (after scripts/run-tests.sh; SCENARIO defaults to "large",
-                                       "large-1000" has 1,000 tags, "fixed" gives a 7-tag baseline)
+    bench/large_address_space.py [--arch x86_64,i686] [--rounds N]
+                                 [--monitors DIR] [--json FILE]
 
-Reports the time to the ENTER prompt (start, COM, both browse passes and
-printing the names), the registration time (ENTER to "Items OK"), the
-length of polling cycles (each is the 500 ms wait plus the clear and the
-reads and records of all items), and the monitor's resident memory.
---out-of-process runs the server as simserver.exe in a process of its own
-(through opcproxy.dll) instead of simserver.dll in the monitor's.
---kill-server then kills that process while polling and reports the cycles
-with the server gone and how long ESC takes to "server released".
---json prints the figures as one JSON object instead."""
+Needs the build trees (scripts/build.sh mingw-x86_64 mingw-i686). --monitors
+DIR takes DIR/<arch>/monitor.exe instead of the tree's (an older build to
+compare with); the simulation server is always the tree's.
 
+Per architecture and size, the median over the rounds of:
+  start to "press ENTER to start polling"  (COM, both browse passes, the names printed)
+  ENTER to "Items OK"                       (one AddItems call per tag)
+  the polling cycle, measured at the server: the spacing of the reads of the
+      first tag (BRENVICK_SIM_READ_LOG), so not by watching the screen
+  the monitor's peak resident memory (VmHWM)
+  CPU time per cycle of the monitor, of Wine's console host (conhost.exe),
+      of the prefix's wineserver and of the tmux server (the terminal), which
+      tells where a cycle goes
+and each figure's ratio to the 7-tag one."""
+
+import argparse
 import json
 import os
-import signal
+import statistics
 import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-flags = {a for a in sys.argv[1:] if a.startswith("--")}
-positional = [a for a in sys.argv[1:] if not a.startswith("--")]
-arch = positional[0] if positional else "x86_64"
-scenario = positional[1] if len(positional) > 1 else "large"
-out_of_process = "--out-of-process" in flags or "--kill-server" in flags
-tree = os.path.abspath(arch if os.path.isdir(arch) else os.path.join(HERE, "..", "build", arch))
-wine_run = os.path.join(tree, "wine-run")
-monitor = os.path.join(tree, "monitor", "monitor.exe")
-# The end-to-end suites' helpers, pointed at this tree as ctest would.
-os.environ.update(OPCMON_WINE_RUN=wine_run, OPCMON_MONITOR=monitor,
-                  OPCMON_SIMSERVER=os.path.join(tree, "simserver", "simserver.dll"),
-                  OPCMON_SERVER_EXE=os.path.join(tree, "simserver", "simserver.exe") if out_of_process else "",
-                  OPCMON_PROXIES=os.path.join(tree, "opcproxy", "opcproxy.dll"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-from simulation import (register_simserver, restart_wineserver, server_processes,  # noqa: E402
-                        unregister_simserver)
 from terminal import Terminal  # noqa: E402
 
-ESC_PROMPT = "Press ESC to exit"
+PROMPT = "press ENTER to start polling"
+SIZES = [("fixed", 7), ("large", 10000), ("huge", 100000)]
+CYCLES = 4  # spacings measured per run, after the first cycle
+TICK = os.sysconf("SC_CLK_TCK")
 
 
-def monitor_memory(terminal):
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Tree:
+    def __init__(self, arch, monitors):
+        self.arch = arch
+        self.dir = os.path.abspath(os.path.join(HERE, "..", "build", arch))
+        self.wine_run = os.path.join(self.dir, "wine-run")
+        self.simserver = os.path.join(self.dir, "simserver", "simserver.dll")
+        self.monitor = (os.path.join(os.path.abspath(monitors), arch, "monitor.exe") if monitors
+                        else os.path.join(self.dir, "monitor", "monitor.exe"))
+
+    def wine(self, *args):
+        subprocess.run([self.wine_run, *args], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+
+    def setup(self):
+        subprocess.run(["sh", os.path.join(HERE, "..", "tests", "wine", "prefix.sh"), "setup", self.wine_run,
+                        os.path.join(self.dir, "wineprefix")], check=True, stdout=subprocess.DEVNULL)
+        self.wine("regsvr32", "/s", windows_path(self.simserver))
+
+    def teardown(self):
+        self.wine("regsvr32", "/s", "/u", windows_path(self.simserver))
+
+
+def find_process(terminal, name):
     for pid in terminal.program_pids():
         try:
             with open(f"/proc/{pid}/cmdline", "rb") as f:
-                if b"monitor.exe" not in f.read():
-                    continue
-            with open(f"/proc/{pid}/status") as f:
-                fields = dict(line.split(":", 1) for line in f if ":" in line)
-            return fields["VmRSS"].strip(), fields["VmHWM"].strip()
+                if name.encode() in f.read().lower():
+                    return pid
         except OSError:
             continue
-    return "?", "?"
+    return None
 
 
-def cycle_ends(terminal, count, timeout=120):
-    """Times at which a polling screen was completed: the screen ends with
-    the prompt again after it did not."""
-    ends = []
-    was_complete = True
-    deadline = time.monotonic() + timeout
-    while len(ends) < count and time.monotonic() < deadline:
-        complete = terminal.screen().rstrip().endswith(ESC_PROMPT)
-        if complete and not was_complete:
-            ends.append(time.monotonic())
-        was_complete = complete
-        time.sleep(0.01)
-    return [b - a for a, b in zip(ends, ends[1:])]
+def prefix_process(prefix, name, after=0.0):
+    """The newest process of this Wine prefix whose command line holds
+    `name` and that started after `after` (seconds since boot)."""
+    found, newest = None, after
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                if name.encode() not in f.read().lower():
+                    continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() not in f.read().split(b"\0"):
+                    continue
+            with open(f"/proc/{entry}/stat") as f:
+                start = int(f.read().rsplit(")", 1)[1].split()[19]) / TICK
+        except OSError:
+            continue
+        if start >= newest:
+            found, newest = int(entry), start
+    return found
 
 
-def mean(values):
-    return sum(values) / len(values) if values else None
+def uptime():
+    with open("/proc/uptime") as f:
+        return float(f.read().split()[0])
 
 
-subprocess.run(["sh", os.path.join(HERE, "..", "tests", "wine", "prefix.sh"), "setup", wine_run,
-                os.path.join(tree, "wineprefix")], check=True, stdout=subprocess.DEVNULL)
-register_simserver()
-terminal = Terminal("bench", width=200, height=60)
-figures = {"architecture": arch, "scenario": scenario,
-           "server": "out of process" if out_of_process else "in process"}
-try:
-    started = time.monotonic()
-    terminal.start(f"BRENVICK_SIM_SCENARIO={scenario} {wine_run} --terminal {monitor}")
-    terminal.wait_for_text("press ENTER to start polling", timeout=300)
-    prompt = time.monotonic()
-    terminal.press_enter()
-    terminal.wait_for_text("Items OK", timeout=600)
-    registered = time.monotonic()
-    cycles = cycle_ends(terminal, 6)
-    figures.update(to_prompt=prompt - started, registration=registered - prompt, cycles=cycles)
-    figures["rss"], figures["peak"] = monitor_memory(terminal)
-    if "--kill-server" in flags:
-        for pid in server_processes():
-            os.kill(pid, signal.SIGKILL)
-        killed = time.monotonic()
-        terminal.wait_for(lambda s: s.rstrip("\n").split("\n") == ["", "", ESC_PROMPT], timeout=120,
-                          what="an empty polling screen")
-        figures["first_empty_screen"] = time.monotonic() - killed
-        figures["dead_cycles"] = cycle_ends(terminal, 4)
-    terminal.press_escape()
-    pressed = time.monotonic()
-    terminal.wait_for_text("server released", timeout=120)
-    figures["teardown"] = time.monotonic() - pressed
-finally:
-    terminal.close()
-    if "--kill-server" in flags:
-        restart_wineserver()
-    unregister_simserver()
+def cpu_seconds(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / TICK
+    except (OSError, TypeError, IndexError):
+        return None
 
-if "--json" in flags:
-    print(json.dumps(figures))
-    sys.exit(0)
-cycles = figures["cycles"]
-print(f"architecture, scenario:       {arch}, {scenario}, server {figures['server']}")
-print(f"start to ENTER prompt:        {figures['to_prompt']:.2f} s (COM, two browse passes, the names printed)")
-print(f"ENTER to Items OK:            {figures['registration']:.2f} s (one AddItems call per tag)")
-if cycles:
-    print(f"polling cycle:                {min(cycles):.2f} s min, {mean(cycles):.2f} s mean "
-          f"over {len(cycles)} cycles (500 ms of it the wait)")
-else:
-    print("polling cycle:                no complete cycle seen")
-print(f"monitor resident memory:      {figures['rss']} (peak {figures['peak']})")
-if "dead_cycles" in figures:
-    print(f"server killed, first empty:   {figures['first_empty_screen']:.2f} s")
-    dead = figures["dead_cycles"]
-    print(f"cycle with the server gone:   {mean(dead) or 0:.2f} s mean over {len(dead)} cycles")
-print(f"ESC to server released:       {figures['teardown']:.2f} s")
+
+def peak_memory_mb(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) / 1024
+    except (OSError, TypeError):
+        pass
+    return None
+
+
+def read_times(path):
+    try:
+        with open(path) as f:
+            return [float(line) for line in f if line.strip()]
+    except OSError:
+        return []
+
+
+def run_once(tree, scenario):
+    terminal = Terminal(f"bench-{tree.arch}-{scenario}", width=200, height=60)
+    log = os.path.join(terminal.workdir, "reads.log")
+    result = {}
+    try:
+        started = time.monotonic()
+        booted = uptime() - 1
+        terminal.start(f"BRENVICK_SIM_SCENARIO={scenario} BRENVICK_SIM_READ_LOG='{windows_path(log)}' "
+                       f"{tree.wine_run} --terminal {tree.monitor}")
+        terminal.wait_for_text(PROMPT, timeout=900)
+        result["prompt_s"] = time.monotonic() - started
+        entered = time.monotonic()
+        terminal.press_enter()
+        terminal.wait_for(lambda s: "Items OK" in s or len(read_times(log)) > 0, timeout=300, what="Items OK")
+        result["items_ok_s"] = time.monotonic() - entered
+
+        # CPU is sampled when a read of the first tag shows in the log, so
+        # what lies between two samples is whole cycles.
+        monitor = find_process(terminal, "monitor.exe")
+        # Wine's console host and server are no children of the terminal.
+        prefix = os.path.join(tree.dir, "wineprefix")
+        conhost = prefix_process(prefix, "conhost.exe", booted)
+        wineserver = prefix_process(prefix, "wineserver")
+        samples = []
+        deadline = time.monotonic() + 900
+        while time.monotonic() < deadline:
+            count = len(read_times(log))
+            if count >= 2 and (not samples or samples[-1][0] < count):
+                samples.append((count, cpu_seconds(monitor), cpu_seconds(conhost), cpu_seconds(wineserver),
+                                cpu_seconds(terminal.server_pid)))
+            if count >= CYCLES + 2:
+                break
+            time.sleep(0.005)
+        times = read_times(log)[1:]
+        spacings = [b - a for a, b in zip(times, times[1:])]
+        result["cycle_s"] = statistics.median(spacings) / 1000 if spacings else None
+        result["peak_mb"] = peak_memory_mb(monitor)
+        if len(samples) >= 2:
+            (n0, *first), (n1, *last) = samples[0], samples[-1]
+            for key, a, b in zip(("cpu_monitor_s", "cpu_conhost_s", "cpu_wineserver_s", "cpu_tmux_s"), first, last):
+                result[key] = (b - a) / (n1 - n0) if a is not None and b is not None else None
+        terminal.press_escape()
+        try:
+            terminal.wait_for_text("server released", timeout=120)
+        except AssertionError:
+            result["note"] = "no teardown after ESC within 120 s"
+    finally:
+        terminal.close()
+    return result
+
+
+FIGURES = [
+    ("prompt_s", "start to prompt (s)"),
+    ("items_ok_s", "ENTER to Items OK (s)"),
+    ("cycle_s", "cycle at the server (s)"),
+    ("peak_mb", "monitor peak memory (MB)"),
+    ("cpu_monitor_s", "CPU/cycle monitor (s)"),
+    ("cpu_conhost_s", "CPU/cycle conhost (s)"),
+    ("cpu_wineserver_s", "CPU/cycle wineserver (s)"),
+    ("cpu_tmux_s", "CPU/cycle tmux (s)"),
+]
+
+
+def median(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
+
+
+def report(arch, runs):
+    print(f"\n{arch}: median of {len(runs['fixed'])} round(s); ratio to the 7-tag figure in brackets")
+    print(f"{'':28}" + "".join(f"{f'{n:,} tags':>22}" for _, n in SIZES))
+    for key, label in FIGURES:
+        base = median(r.get(key) for r in runs["fixed"])
+        cells = []
+        for scenario, _ in SIZES:
+            value = median(r.get(key) for r in runs[scenario])
+            if value is None:
+                cells.append(f"{'-':>22}")
+            elif scenario == "fixed" or not base:
+                cells.append(f"{value:>22.3f}")
+            else:
+                cells.append(f"{value:>13.3f} ({value / base:5.1f}x)")
+        print(f"{label:28}" + "".join(cells))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--arch", default="x86_64,i686")
+    parser.add_argument("--rounds", type=int, default=2)
+    parser.add_argument("--monitors", help="DIR with <arch>/monitor.exe to measure instead of the tree's")
+    parser.add_argument("--json", help="also write every run's figures to this file")
+    args = parser.parse_args()
+
+    trees = [Tree(arch, args.monitors) for arch in args.arch.split(",")]
+    runs = {tree.arch: {scenario: [] for scenario, _ in SIZES} for tree in trees}
+    for tree in trees:
+        tree.setup()
+    try:
+        # A first run in a prefix pays for starting Wine's services.
+        for tree in trees:
+            run_once(tree, "fixed")
+        for round_number in range(args.rounds):
+            for scenario, _ in SIZES:
+                for tree in trees:
+                    result = run_once(tree, scenario)
+                    runs[tree.arch][scenario].append(result)
+                    print(f"round {round_number + 1} {tree.arch} {scenario}: "
+                          + ", ".join(f"{k}={v:.3f}" if isinstance(v, float) else f"{k}={v}"
+                                      for k, v in result.items()), flush=True)
+    finally:
+        for tree in trees:
+            tree.teardown()
+    with open("/proc/loadavg") as f:
+        print(f"\nload average at the end: {f.read().split()[:3]} on {os.cpu_count()} cores")
+    for tree in trees:
+        report(tree.arch, runs[tree.arch])
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(runs, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()

@@ -6,7 +6,7 @@ the teardown takes after the server process died.
 
     bench/out_of_process.py        (after scripts/run-tests.sh built both trees)
 
-Each configuration is one run of bench/large_address_space.py. A cycle's
+Each configuration is one run of bench/one_run.py. A cycle's
 cost per item is (cycle - the 500 ms wait) / tags: the reads and the
 record texts of one item."""
 
@@ -21,7 +21,7 @@ WAIT = 0.5
 
 
 def measure(arch, scenario, *flags):
-    run = subprocess.run([sys.executable, os.path.join(HERE, "large_address_space.py"), arch, scenario, "--json",
+    run = subprocess.run([sys.executable, os.path.join(HERE, "one_run.py"), arch, scenario, "--json",
                           *flags], check=True, stdout=subprocess.PIPE, text=True, timeout=1800)
     return json.loads(run.stdout.strip().splitlines()[-1])
 

@@ -12,29 +12,14 @@
 
 namespace {
 
-const DWORD kReplacement = 0xFFFD;
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-size_t EncodeUtf8(DWORD cp, char *out) {
-  if (cp < 0x80) {
-    out[0] = static_cast<char>(cp);
-    return 1;
-  }
-  if (cp < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (cp >> 6));
-    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 2;
-  }
-  if (cp < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (cp >> 12));
-    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (cp >> 18));
-  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return 4;
+// Units that fit in `length` without leaving a pair's first half at the
+// end when its second half follows.
+size_t WholePiece(const wchar_t *text, size_t length, size_t most) {
+  if (length <= most) return length;
+  return IsHighSurrogate(text[most - 1]) && IsLowSurrogate(text[most]) ? most - 1 : most;
 }
 
 bool IsConsole(HANDLE handle) {
@@ -44,9 +29,9 @@ bool IsConsole(HANDLE handle) {
 
 void WriteWideToConsole(HANDLE console, const wchar_t *text, size_t length) {
   while (length > 0) {
-    DWORD chunk = length > 4096 ? 4096 : static_cast<DWORD>(length);
+    const DWORD piece = static_cast<DWORD>(WholePiece(text, length, GATHER_UNITS));
     DWORD written = 0;
-    if (!WriteConsoleW(console, text, chunk, &written, nullptr) || written == 0) return;
+    if (!WriteConsoleW(console, text, piece, &written, nullptr) || written == 0) return;
     text += written;
     length -= written;
   }
@@ -55,24 +40,25 @@ void WriteWideToConsole(HANDLE console, const wchar_t *text, size_t length) {
 void WriteWideToStdout(const wchar_t *text, size_t length) {
   HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
   if (IsConsole(handle)) {
-    fflush(stdout);
     WriteWideToConsole(handle, text, length);
     return;
   }
-  char buffer[1024];
+  // At most three bytes per unit (a pair is two units and four bytes).
+  static char buffer[3 * GATHER_UNITS + 1];
   while (length > 0) {
-    // A slice never splits a surrogate pair, so each one encodes on its own.
-    size_t slice = length > 256 ? 256 : length;
-    if (slice < length && text[slice - 1] >= 0xD800 && text[slice - 1] <= 0xDBFF) --slice;
-    size_t bytes = WideToUtf8(text, slice, buffer, sizeof buffer);
-    fwrite(buffer, 1, bytes, stdout);
-    text += slice;
-    length -= slice;
+    const size_t piece = WholePiece(text, length, GATHER_UNITS);
+    fwrite(buffer, 1, WideToUtf8(text, piece, buffer, sizeof buffer), stdout);
+    text += piece;
+    length -= piece;
   }
   fflush(stdout);
 }
 
-TextWriter g_writer = WriteWideToStdout;
+TextGather g_stdout = {WriteWideToStdout, 0, {}};
+
+void GatherStandardOutput(const wchar_t *text, size_t length) { GatherText(g_stdout, text, length); }
+
+TextWriter g_writer = GatherStandardOutput;
 
 void Put(const wchar_t *text, size_t length) { g_writer(text, length); }
 
@@ -90,27 +76,91 @@ void PutNarrow(const char *text) {
   if (used > 0) Put(buffer, used);
 }
 
+// A full gather goes out, but a pair's first half at its end waits for the
+// second.
+void WriteFullGather(TextGather &gather) {
+  size_t count = gather.used;
+  if (count > 1 && IsHighSurrogate(gather.text[count - 1])) --count;
+  gather.writer(gather.text, count);
+  wmemmove(gather.text, gather.text + count, gather.used - count);
+  gather.used -= count;
+}
+
+bool IsControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+bool IsBidiControl(wchar_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
+bool IsEscaped(wchar_t c) { return IsControl(c) || IsBidiControl(c); }
+
+void GatherEscape(TextGather &gather, wchar_t c) {
+  wchar_t escape[8];
+  const int length = IsControl(c) ? swprintf(escape, 8, L"\\x%02X", static_cast<unsigned>(c))
+                                  : swprintf(escape, 8, L"\\u%04X", static_cast<unsigned>(c));
+  GatherText(gather, escape, static_cast<size_t>(length));
+}
+
 }  // namespace
+
+void GatherText(TextGather &gather, const wchar_t *text, size_t length) {
+  while (length > 0) {
+    if (gather.used == GATHER_UNITS) WriteFullGather(gather);
+    const size_t room = GATHER_UNITS - gather.used;
+    const size_t take = length < room ? length : room;
+    wmemcpy(gather.text + gather.used, text, take);
+    gather.used += take;
+    text += take;
+    length -= take;
+  }
+}
+
+void GatherName(TextGather &gather, const wchar_t *name) {
+  if (name == nullptr) return;
+  const wchar_t *run = name;
+  for (const wchar_t *at = name; *at != L'\0'; ++at) {
+    const wchar_t c = *at;
+    if (!IsEscaped(c) && c != L'\\') continue;
+    GatherText(gather, run, static_cast<size_t>(at - run));
+    run = at + 1;
+    if (c == L'\\') {
+      const wchar_t next = at[1];
+      const bool doubled = next == L'\\' || next == L'x' || next == L'u' || (next != L'\0' && IsEscaped(next));
+      GatherText(gather, L"\\\\", doubled ? 2 : 1);
+    } else {
+      GatherEscape(gather, c);
+    }
+  }
+  GatherText(gather, run, wcslen(run));
+}
+
+void FlushGather(TextGather &gather) {
+  if (gather.used > 0) gather.writer(gather.text, gather.used);
+  gather.used = 0;
+}
 
 size_t WideToUtf8(const wchar_t *text, size_t length, char *buffer, size_t capacity) {
   if (capacity == 0) return 0;
-  size_t used = 0;
-  for (size_t i = 0; i < length; ++i) {
-    DWORD cp = static_cast<unsigned short>(text[i]);
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<unsigned short>(text[i + 1]) - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = kReplacement;
+  buffer[0] = '\0';
+  const int room = static_cast<int>(capacity - 1);
+  if (length == 0 || room == 0) return 0;
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), buffer, room, nullptr, nullptr);
+  if (bytes <= 0) {
+    // Too long: the longest whole-character prefix that fits, measured
+    // here, converted by the platform.
+    size_t units = 0;
+    size_t need = 0;
+    while (units < length) {
+      const wchar_t c = text[units];
+      const bool pair = IsHighSurrogate(c) && units + 1 < length && IsLowSurrogate(text[units + 1]);
+      const size_t size = pair ? 4 : (c < 0x80 ? 1 : (c < 0x800 ? 2 : 3));
+      if (need + size > static_cast<size_t>(room)) break;
+      need += size;
+      units += pair ? 2 : 1;
     }
-    char encoded[4];
-    size_t n = EncodeUtf8(cp, encoded);
-    if (used + n + 1 > capacity) break;
-    memcpy(buffer + used, encoded, n);
-    used += n;
+    bytes = units == 0 ? 0
+                       : WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), buffer, room, nullptr,
+                                             nullptr);
+    if (bytes < 0) bytes = 0;
   }
-  buffer[used] = '\0';
-  return used;
+  buffer[bytes] = '\0';
+  return static_cast<size_t>(bytes);
 }
 
 void PutText(const char *text) { PutNarrow(text); }
@@ -122,31 +172,43 @@ void PutLine(const char *text) {
 
 void PutWideText(const wchar_t *text) { Put(text, wcslen(text)); }
 
-void PutWideLine(const wchar_t *text) {
-  Put(text, wcslen(text));
-  Put(L"\n", 1);
+void PutNameLine(const wchar_t *name) {
+  TextGather line;
+  line.writer = g_writer;
+  line.used = 0;
+  GatherName(line, name);
+  GatherText(line, L"\n", 1);
+  FlushGather(line);
 }
+
+void FlushStandardOutput() { FlushGather(g_stdout); }
 
 namespace {
 
-// The polling screen writes one record at a time, thousands a second on a
-// large server: the device is opened once and kept for the process's life.
+// The polling screen writes thousands of pieces a minute on a large server:
+// the device is opened once and kept for the process's life.
 HANDLE ConsoleDevice() {
   static HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
   return console;
 }
 
+void WriteToConsoleDevice(const wchar_t *text, size_t length) {
+  HANDLE console = ConsoleDevice();
+  if (console != INVALID_HANDLE_VALUE) WriteWideToConsole(console, text, length);
+}
+
+TextWriter g_consoleDevice = WriteToConsoleDevice;
+
 }  // namespace
 
 void WriteConsoleDevice(const wchar_t *text, size_t length) {
-  HANDLE console = ConsoleDevice();
-  if (console == INVALID_HANDLE_VALUE) return;
-  fflush(stdout);
-  WriteWideToConsole(console, text, length);
+  FlushStandardOutput();
+  g_consoleDevice(text, length);
 }
 
 void ClearConsoleDevice() {
+  FlushStandardOutput();
   HANDLE console = ConsoleDevice();
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return;
@@ -162,6 +224,13 @@ bool StandardOutputIsConsole() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE
 
 TextWriter SetStandardOutputWriter(TextWriter writer) {
   TextWriter previous = g_writer;
-  g_writer = writer != nullptr ? writer : WriteWideToStdout;
+  g_writer = writer != nullptr ? writer : GatherStandardOutput;
+  return previous;
+}
+
+OutputDevices SetOutputDevices(OutputDevices devices) {
+  const OutputDevices previous = {g_stdout.writer, g_consoleDevice};
+  g_stdout.writer = devices.standardOutput != nullptr ? devices.standardOutput : WriteWideToStdout;
+  g_consoleDevice = devices.consoleDevice != nullptr ? devices.consoleDevice : WriteToConsoleDevice;
   return previous;
 }

@@ -25,6 +25,7 @@ int RunMonitor(ItemStage stage) {
     // A stop taken during the browse or at the prompt skips the group.
     if (!StopRequested()) {
       PutLine("press ENTER to start polling");
+      FlushStandardOutput();
       if (BeginPromptWait()) (void)getc(stdin);
       EndPromptWait();
       if (!StopRequested()) RunGroupStage(server, names, stage);
@@ -36,5 +37,6 @@ int RunMonitor(ItemStage stage) {
   }
 
   CoUninitialize();
+  FlushStandardOutput();
   return 0;
 }

@@ -32,63 +32,49 @@ void ClearConsole() {
 int KeyWaiting() { return _kbhit(); }
 int ReadKey() { return _getch(); }
 
-void WriteText(const PollingPlatform &platform, const wchar_t *text) { platform.write(text, wcslen(text)); }
-
-// A record is gathered into one write; only a name too long for the buffer
-// goes out in a write of its own.
-struct RecordBuffer {
-  wchar_t text[4 * TEXT_BUFFER_SIZE];
-  size_t used;
-};
-
-void Flush(const PollingPlatform &platform, RecordBuffer &record) {
-  if (record.used > 0) platform.write(record.text, record.used);
-  record.used = 0;
+// The performance counter: the tick count steps by about 16 ms on Windows,
+// a third of the latency bound.
+DWORD Milliseconds() {
+  static LARGE_INTEGER frequency = {};
+  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const LONGLONG seconds = now.QuadPart / frequency.QuadPart;
+  const LONGLONG rest = now.QuadPart % frequency.QuadPart;
+  return static_cast<DWORD>(seconds * 1000 + rest * 1000 / frequency.QuadPart);
 }
 
-void Append(const PollingPlatform &platform, RecordBuffer &record, const wchar_t *text) {
-  const size_t capacity = sizeof record.text / sizeof record.text[0];
-  const size_t length = wcslen(text);
-  if (record.used + length > capacity) Flush(platform, record);
-  if (length > capacity) {
-    platform.write(text, length);
-    return;
-  }
-  wmemcpy(record.text + record.used, text, length);
-  record.used += length;
-}
+void GatherWide(TextGather &screen, const wchar_t *text) { GatherText(screen, text, wcslen(text)); }
 
 // Value and quality texts are ASCII and shorter than TEXT_BUFFER_SIZE.
-void AppendNarrow(const PollingPlatform &platform, RecordBuffer &record, const char *text) {
+void GatherNarrow(TextGather &screen, const char *text) {
   wchar_t wide[TEXT_BUFFER_SIZE];
   size_t i = 0;
   for (; text[i] != '\0' && i + 1 < TEXT_BUFFER_SIZE; ++i) wide[i] = static_cast<unsigned char>(text[i]);
-  wide[i] = L'\0';
-  Append(platform, record, wide);
+  GatherText(screen, wide, i);
 }
 
-void WriteRecord(const PollingPlatform &platform, const wchar_t *name, const char *value, const wchar_t *time,
-                 const char *quality) {
-  RecordBuffer record;
-  record.used = 0;
-  Append(platform, record, L"[");
-  Append(platform, record, name != nullptr ? name : L"");
-  Append(platform, record, L"=");
-  AppendNarrow(platform, record, value);
-  Append(platform, record, L" ");
-  Append(platform, record, time);
-  Append(platform, record, L" ");
-  AppendNarrow(platform, record, quality);
-  Append(platform, record, L"]\t");
-  Flush(platform, record);
+void GatherRecord(TextGather &screen, const wchar_t *name, const char *value, const wchar_t *time,
+                  const char *quality) {
+  GatherWide(screen, L"[");
+  GatherName(screen, name);
+  GatherWide(screen, L"=");
+  GatherNarrow(screen, value);
+  GatherWide(screen, L" ");
+  GatherWide(screen, time);
+  GatherWide(screen, L" ");
+  GatherNarrow(screen, quality);
+  GatherWide(screen, L"]\t");
 }
 
 }  // namespace
 
-const PollingPlatform CONSOLE_POLLING_PLATFORM = {WaitPeriod, ClearConsole, KeyWaiting, ReadKey, StopRequested,
-                                                  WriteConsoleDevice};
+const PollingPlatform CONSOLE_POLLING_PLATFORM = {WaitPeriod,    ClearConsole,       KeyWaiting,  ReadKey,
+                                                  StopRequested, WriteConsoleDevice, Milliseconds};
 
 void PollItems(IOPCItemMgt *itemMgt, const TagNameTable &names, const ItemHandleTable &handles) {
+  // "Items OK" is on screen before the first wait, not only after it.
+  FlushStandardOutput();
   PollItemsOn(CONSOLE_POLLING_PLATFORM, itemMgt, names, handles);
 }
 
@@ -100,6 +86,14 @@ void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const Ta
   char qualityText[TEXT_BUFFER_SIZE];
   const LONG count = names.count < handles.count ? names.count : handles.count;
 
+  // A cycle's screen goes out in large pieces: when the gather is full,
+  // before a read that would keep a record waiting past the bound, and at
+  // the end of the cycle, so the wait, the clear and the key check never
+  // find text held back.
+  TextGather screen;
+  screen.writer = platform.write;
+  screen.used = 0;
+
   for (;;) {
     platform.sleep(POLL_PERIOD_MS);
     platform.clearScreen();
@@ -108,21 +102,31 @@ void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const Ta
     if (platform.keyWaiting() && platform.readKey() == KEY_ESCAPE) return;
 
     int column = 0;
+    DWORD last = platform.clock();
+    DWORD step = 0;  // how long the last item took: the guess for the next
+    DWORD oldest = last;
     for (LONG i = 0; i < count; ++i) {
+      if (screen.used > 0 && (last - oldest) + step >= RECORD_LATENCY_MS) FlushGather(screen);
       VariantInit(&sample.value);
-      if (!ReadItemSample(itemMgt, handles.handles[i], sample)) continue;
+      const bool read = ReadItemSample(itemMgt, handles.handles[i], sample);
+      const DWORD now = platform.clock();
+      step = now - last;
+      last = now;
+      if (!read) continue;
+      if (screen.used == 0) oldest = now;
       TimeText(sample.timeStamp, timeText);
       QualityText(sample.quality, qualityText);
       ValueText(sample.value, valueText);
-      WriteRecord(platform, names.entries[i], valueText, timeText, qualityText);
+      GatherRecord(screen, names.entries[i], valueText, timeText, qualityText);
       VariantClear(&sample.value);
       if (column < RECORDS_PER_LINE - 1) {
         ++column;
       } else {
-        WriteText(platform, L"\r\n");
+        GatherWide(screen, L"\r\n");
         column = 0;
       }
     }
-    WriteText(platform, L"\r\n\r\nPress ESC to exit");
+    GatherWide(screen, L"\r\n\r\nPress ESC to exit");
+    FlushGather(screen);
   }
 }

@@ -51,7 +51,7 @@ TagNameTable BrowseTagNames(IOPCServer *server) {
   if (SUCCEEDED(BrowseFlat(browse, &names))) {
     PutLine("found the following tags:");
     for (LPOLESTR name; count < LONG_MAX && (name = NextName(names)) != nullptr;) {
-      PutWideLine(name);
+      PutNameLine(name);
       ++count;
       size_t length = wcslen(name);
       if (length > longest) longest = length;

@@ -222,12 +222,12 @@ AddressSpace BuildEmptySpace() { return AddressSpace(); }
 
 namespace {
 
-AddressSpace BuildRampSpace(unsigned count) {
+AddressSpace BuildNumberedSpace(unsigned count, const wchar_t *format) {
   AddressSpace space;
   space.Reserve(count);
   for (unsigned i = 0; i < count; ++i) {
     wchar_t id[32];
-    swprintf(id, sizeof id / sizeof id[0], L"Large.Tag.%05u", i);
+    swprintf(id, sizeof id / sizeof id[0], format, i);
     Tag tag = Make(id, VT_I2, Wave::Ramp, 0, 1000, 1000);
     tag.phase = i;
     space.Add(std::move(tag));
@@ -237,7 +237,25 @@ AddressSpace BuildRampSpace(unsigned count) {
 
 }  // namespace
 
-AddressSpace BuildLargeSpace() { return BuildRampSpace(10000); }
-AddressSpace BuildThousandSpace() { return BuildRampSpace(1000); }
+AddressSpace BuildLargeSpace() { return BuildNumberedSpace(10000, L"Large.Tag.%05u"); }
+
+AddressSpace BuildThousandSpace() { return BuildNumberedSpace(1000, L"Large.Tag.%05u"); }
+
+AddressSpace BuildHugeSpace() { return BuildNumberedSpace(100000, L"Huge.Tag.%06u"); }
+
+// Names that act on a terminal when shown raw: a window title, the cursor
+// sent home, a bare CR, an 8-bit CSI, a bidirectional override and isolate,
+// DEL; beside them backslashes and non-ASCII that must stay as they are.
+AddressSpace BuildHostileNamesSpace() {
+  const wchar_t *const names[] = {
+      L"Title\x1B]0;pwned\x07",    L"\x1B[1;1HHome",       L"Over\rWrite",    L"Bidi\u202Eevil",
+      L"Csi\x9B" L"2J",             L"Del\x7F.Isolate\u2066", L"Back\\x1B", L"Line1\\Valve",
+      L"Temp_\u00B0C",
+  };
+  AddressSpace space;
+  short value = 1;
+  for (const wchar_t *name : names) space.Add(Stamped(Constant(name, VT_I2, value++), kFixedStamp));
+  return space;
+}
 
 }  // namespace simserver

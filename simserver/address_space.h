@@ -67,5 +67,7 @@ AddressSpace BuildFixedSpace();
 AddressSpace BuildEmptySpace();
 AddressSpace BuildLargeSpace();     // 10,000 tags
 AddressSpace BuildThousandSpace();  // the first 1,000 of them
+AddressSpace BuildHugeSpace();      // 100,000 tags
+AddressSpace BuildHostileNamesSpace();
 
 }  // namespace simserver

@@ -7,6 +7,7 @@
 
 #include "journal.h"
 #include "module.h"
+#include "read_log.h"
 #include "task_memory.h"
 
 namespace simserver {
@@ -228,6 +229,7 @@ HRESULT STDMETHODCALLTYPE GroupObject::Read(OPCDATASOURCE dwSource, DWORD dwCoun
       errors[i] = OPC_E_INVALIDHANDLE;
     } else {
       state.hClient = it->second.client;
+      if (it->second.tag == 0) NoteFirstTagRead();
       errors[i] = ReadTag(simulation_->space.at(it->second.tag), now, &state.vDataValue, &state.wQuality,
                           &state.ftTimeStamp);
       if (SUCCEEDED(errors[i])) errors[i] = ConvertValue(it->second.requested, &state.vDataValue);

@@ -18,6 +18,8 @@ const Scenario kScenarios[] = {
     {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr, false},
     {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed", false},
     {L"large", BuildLargeSpace, false, false, nullptr, nullptr, false},
+    {L"huge", BuildHugeSpace, false, false, nullptr, nullptr, false},
+    {L"hostile-names", BuildHostileNamesSpace, false, false, nullptr, nullptr, false},
     {L"large-1000", BuildThousandSpace, false, false, nullptr, nullptr, false},
     // Values as they are, so that a client's own handling of a type it did
     // not ask for is seen.

@@ -1,11 +1,13 @@
 // UTF-16 to UTF-8 for redirected standard output: every character intact,
 // pairs joined, lone surrogates replaced, and a full buffer cut only
-// between characters.
+// between characters. Names as shown: controls and bidirectional marks
+// escaped, nothing else touched, every shown name readable back to one.
 #include "output.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "com_test.h"
 
@@ -47,6 +49,131 @@ TEST_F(OutputTest, FullBufferIsCutBetweenCharacters) {
   char none = 'x';
   EXPECT_EQ(0u, WideToUtf8(L"abc", 3, &none, 0));
   EXPECT_EQ('x', none);
+}
+
+std::vector<std::wstring> g_devices;
+
+void ToStandardOutput(const wchar_t *text, size_t length) { g_devices.push_back(L"out " + std::wstring(text, length)); }
+void ToConsoleDevice(const wchar_t *text, size_t length) { g_devices.push_back(L"con " + std::wstring(text, length)); }
+
+TEST_F(OutputTest, StandardOutputWaitsForAFlushOrTheConsoleDeviceAndGoesOutInLargePieces) {
+  const TextWriter capture = SetStandardOutputWriter(nullptr);
+  const OutputDevices platform = SetOutputDevices({ToStandardOutput, ToConsoleDevice});
+  g_devices.clear();
+
+  PutLine("found the following tags:");
+  PutNameLine(L"Tag\x1B");
+  const size_t beforeDevice = g_devices.size();
+  WriteConsoleDevice(L"[record]", 8);
+  PutText("x");
+  ClearConsoleDevice();
+  PutWideText(L"OPC.Brenvick.1");
+  PutText(" not instantiated");
+  FlushStandardOutput();
+  FlushStandardOutput();
+  const std::wstring longText(2 * GATHER_UNITS + 10, L'n');
+  PutWideText(longText.c_str());
+  const size_t beforeLastFlush = g_devices.size();
+  FlushStandardOutput();
+
+  SetOutputDevices(platform);
+  SetStandardOutputWriter(capture);
+  EXPECT_EQ(0u, beforeDevice) << "standard output written before a flush";
+  EXPECT_EQ(6u, beforeLastFlush) << "a full gather waited for the flush";
+  const std::vector<std::wstring> expected = {
+      L"out found the following tags:\nTag\\x1B\n",
+      L"con [record]",
+      L"out x",
+      L"out OPC.Brenvick.1 not instantiated",
+      L"out " + std::wstring(GATHER_UNITS, L'n'),
+      L"out " + std::wstring(GATHER_UNITS, L'n'),
+      L"out " + std::wstring(10, L'n'),
+  };
+  EXPECT_EQ(expected, g_devices);
+}
+
+std::wstring g_shown;
+
+void Show(const wchar_t *text, size_t length) { g_shown.append(text, length); }
+
+std::wstring Shown(const std::wstring &name) {
+  g_shown.clear();
+  TextGather gather;
+  gather.writer = Show;
+  gather.used = 0;
+  GatherName(gather, name.c_str());
+  FlushGather(gather);
+  return g_shown;
+}
+
+TEST_F(OutputTest, ShowsControlsAndBidiMarksAsEscapesAndAllElseAsDelivered) {
+  const struct {
+    std::wstring name;
+    std::wstring shown;
+  } cases[] = {
+      {L"Tag.1", L"Tag.1"},
+      {L"\x1B]0;title\x07", L"\\x1B]0;title\\x07"},
+      {L"a\rb\nc\td\x01", L"a\\x0Db\\x0Ac\\x09d\\x01"},
+      {L"\x1F \x7E\x7F", L"\\x1F ~\\x7F"},
+      {L"\x80\x9B\x9F\xA0", L"\\x80\\x9B\\x9F\xA0"},
+      {L"\u2029\u202A\u202E\u202F", L"\u2029\\u202A\\u202E\u202F"},
+      {L"\u2065\u2066\u2069\u206A", L"\u2065\\u2066\\u2069\u206A"},
+      {L"Temp_\u00b0C \u540d \xD83D\xDE00 \xD83D", L"Temp_\u00b0C \u540d \xD83D\xDE00 \xD83D"},
+      // A backslash is doubled only where what follows could read as an
+      // escape or as a doubled backslash.
+      {L"Line1\\Valve \\U \\X", L"Line1\\Valve \\U \\X"},
+      {L"C:\\x1B", L"C:\\\\x1B"},
+      {L"\\u202E", L"\\\\u202E"},
+      {L"a\\\\b", L"a\\\\\\b"},
+      {L"\\\x1B", L"\\\\\\x1B"},
+      {L"end\\", L"end\\"},
+      {L"", L""},
+  };
+  for (const auto &c : cases) EXPECT_EQ(c.shown, Shown(c.name)) << "for " << testing::PrintToString(c.name);
+  g_shown.clear();
+  TextGather gather = {Show, 0, {}};
+  GatherName(gather, nullptr);
+  FlushGather(gather);
+  EXPECT_EQ(L"", g_shown);
+}
+
+// Reads a shown name back: \\ is one backslash, \xHH and \uHHHH one
+// character, any other backslash itself.
+std::wstring ReadBack(const std::wstring &shown) {
+  std::wstring name;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const wchar_t next = i + 1 < shown.size() ? shown[i + 1] : L'\0';
+    if (shown[i] != L'\\' || (next != L'\\' && next != L'x' && next != L'u')) {
+      name += shown[i];
+    } else if (next == L'\\') {
+      name += L'\\';
+      ++i;
+    } else {
+      const size_t digits = next == L'x' ? 2 : 4;
+      name += static_cast<wchar_t>(std::stoul(std::wstring(shown, i + 2, digits), nullptr, 16));
+      i += 1 + digits;
+    }
+  }
+  return name;
+}
+
+TEST_F(OutputTest, EveryShownNameReadsBackToTheNameAndHoldsNoControl) {
+  // Every name of up to four characters from those that meet at the edges
+  // of the escapes.
+  const wchar_t alphabet[] = {L'\\', L'x', L'u', L'1', L'B', L'\x1B', L'\x85', L'\u202E'};
+  std::vector<std::wstring> names = {L""};
+  for (size_t start = 0, length = 0; length < 4; ++length) {
+    const size_t end = names.size();
+    for (size_t i = start; i < end; ++i) {
+      for (wchar_t c : alphabet) names.push_back(names[i] + c);
+    }
+    start = end;
+  }
+  for (const std::wstring &name : names) {
+    const std::wstring shown = Shown(name);
+    ASSERT_EQ(name, ReadBack(shown)) << "shown as " << testing::PrintToString(shown);
+    for (wchar_t c : shown) ASSERT_TRUE(c >= 0x20 && c != 0x7F && c != 0x85 && c != 0x202E) << "in " << testing::PrintToString(shown);
+  }
 }
 
 }  // namespace

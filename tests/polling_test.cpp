@@ -47,6 +47,15 @@ struct PlatformState {
   std::vector<std::wstring> events;
   // Everything written, with CLEAR_MARK where the screen was cleared.
   std::wstring console;
+  // The clock in milliseconds; each logged read takes readMs of it.
+  DWORD now = 0;
+  DWORD readMs = 0;
+  // The clock at each write and at the end of each logged read.
+  std::vector<DWORD> writeTimes;
+  std::vector<size_t> recordsPerWrite;
+  std::vector<std::wstring> pieces;
+  std::vector<DWORD> readTimes;
+  size_t longestWrite = 0;
 };
 PlatformState g_platform;
 
@@ -91,6 +100,10 @@ int StandInStopRequested() {
 
 void StandInWrite(const wchar_t *text, size_t length) {
   const std::wstring written(text, length);
+  g_platform.writeTimes.push_back(g_platform.now);
+  g_platform.recordsPerWrite.push_back(static_cast<size_t>(std::count(written.begin(), written.end(), L'[')));
+  g_platform.longestWrite = std::max(g_platform.longestWrite, length);
+  g_platform.pieces.push_back(written);
   g_platform.console += written;
   if (!g_platform.events.empty() && g_platform.events.back().rfind(L"write ", 0) == 0) {
     g_platform.events.back() += written;
@@ -99,8 +112,10 @@ void StandInWrite(const wchar_t *text, size_t length) {
   }
 }
 
+DWORD StandInClock() { return g_platform.now; }
+
 const PollingPlatform STAND_IN = {StandInSleep, StandInClearScreen, StandInKeyWaiting, StandInReadKey,
-                                  StandInStopRequested, StandInWrite};
+                                  StandInStopRequested, StandInWrite, StandInClock};
 
 // The screen of every cycle: the text written after each clear.
 std::vector<std::wstring> Screens() {
@@ -159,6 +174,8 @@ class PollingTest : public ComTest {
   HRESULT LoggedRead(OPCDATASOURCE source, DWORD count, OPCHANDLE *serverHandles, OPCITEMSTATE **states,
                      HRESULT **errors) {
     Event(L"read " + Hex(serverHandles[0]));
+    g_platform.now += g_platform.readMs;
+    g_platform.readTimes.push_back(g_platform.now);
     referencesDuringReads.push_back(group.References());
     return group.DefaultRead(source, count, serverHandles, states, errors);
   }
@@ -192,14 +209,54 @@ TEST_F(PollingTest, EachCycleWaitsClearsLooksAtOneKeyReadsThenPrompts) {
 
   Poll({{}, {'x'}, {ESC}}, names.table());
 
-  // Each record goes out as soon as its read is done.
-  const std::wstring first = L"write " + R(1), second = L"write " + R(2) + PROMPT;
+  // Reads that take no time: the cycle's screen goes out in one piece
+  // after the last read, before the next wait.
+  const std::wstring screen = L"write " + R(1) + R(2) + PROMPT;
   const std::vector<std::wstring> expected = {
-      L"sleep 500", L"clear", L"key? no",  L"read 0x100", first,      L"read 0x101", second,
-      L"sleep 500", L"clear", L"key? yes", L"key 120",    L"read 0x100", first,      L"read 0x101", second,
+      L"sleep 500", L"clear", L"key? no",  L"read 0x100", L"read 0x101", screen,
+      L"sleep 500", L"clear", L"key? yes", L"key 120",    L"read 0x100", L"read 0x101", screen,
       L"sleep 500", L"clear", L"key? yes", L"key 27",
   };
   EXPECT_EQ(expected, g_platform.events);
+}
+
+TEST_F(PollingTest, NoRecordWaitsPastTheBoundWhateverTheReadsTake) {
+  const DWORD readTimes[] = {0, 1, 10, 20, 49, 50, 60, 400};
+  const size_t items = 40;
+  AddItems(items);
+  const TestNameTable names = TestNameTable::Numbered(L"T", items);
+  for (OPCHANDLE handle : handles) ExpectReads(handle, 2 * 8);
+  std::wstring screen;
+  for (size_t i = 1; i <= items; ++i) screen += R(static_cast<int>(i)) + (i % 3 == 0 ? L"\r\n" : L"");
+  screen += PROMPT;
+  for (DWORD readMs : readTimes) {
+    SCOPED_TRACE("reads of " + std::to_string(readMs) + " ms");
+    g_platform = PlatformState();
+    g_platform.readMs = readMs;
+
+    Poll({{}, {}, {ESC}}, names.table());
+
+    // Record n went out with the write that took the count of records
+    // written past n.
+    std::vector<DWORD> shown;
+    for (size_t w = 0; w < g_platform.writeTimes.size(); ++w) {
+      shown.insert(shown.end(), g_platform.recordsPerWrite[w], g_platform.writeTimes[w]);
+    }
+    ASSERT_EQ(2 * items, g_platform.readTimes.size());
+    ASSERT_EQ(2 * items, shown.size());
+    for (size_t r = 0; r < shown.size(); ++r) {
+      EXPECT_LE(shown[r] - g_platform.readTimes[r], RECORD_LATENCY_MS)
+          << "record " << r << " read at " << g_platform.readTimes[r] << " ms, written at " << shown[r] << " ms";
+    }
+    // Fast reads share one write a cycle; slow ones get a write each.
+    if (readMs == 0) {
+      EXPECT_EQ(2u, g_platform.writeTimes.size());
+    } else if (readMs >= RECORD_LATENCY_MS) {
+      EXPECT_EQ(2 * items, g_platform.writeTimes.size());
+    }
+    const std::vector<std::wstring> expected = {screen, screen, L""};
+    EXPECT_EQ(expected, Screens());
+  }
 }
 
 TEST_F(PollingTest, EscEndsTheLoopOnTheFreshlyClearedScreenWithoutReading) {
@@ -421,6 +478,28 @@ TEST_F(PollingTest, WritesEachRecordWhole) {
     ::testing::Mock::VerifyAndClearExpectations(&group);
   }
   group.items.clear();  // the fake's own BSTRs go before the ledger's count
+}
+
+TEST_F(PollingTest, ARecordLongerThanTheGatherGoesOutWholeWithoutCuttingAPair) {
+  // After "[", the pair's first half is the gather's last unit.
+  const std::wstring name = std::wstring(GATHER_UNITS - 2, L'a') + L"\xD83D\xDE00" + std::wstring(5000, L'b');
+  const OPCHANDLE handle = group.AddItem(name);
+  group.items[handle].value = TestVariant::I2(1);
+  group.items[handle].timeStamp = Utc(14, 3, 27);
+  handles.push_back(handle);
+  const TestNameTable names({name.c_str()});
+  ExpectReads(handle, 1);
+
+  Poll({{}, {ESC}}, names.table());
+
+  const std::vector<std::wstring> expected = {L"[" + name + L"=1 14:03:27 good]\t" + PROMPT, L""};
+  EXPECT_EQ(expected, Screens());
+  EXPECT_LE(g_platform.longestWrite, GATHER_UNITS);
+  EXPECT_EQ(3u, g_platform.writeTimes.size());
+  for (const std::wstring &piece : g_platform.pieces) {
+    EXPECT_FALSE(piece.back() >= 0xD800 && piece.back() <= 0xDBFF) << "a write ends inside a pair";
+  }
+  group.items.clear();
 }
 
 TEST_F(PollingTest, ShowsANameTheBrowseLeftEmptyAsAnEmptyName) {

@@ -46,10 +46,31 @@ class Terminal:
     def lines(self):
         return self.screen().rstrip("\n").split("\n")
 
+    def title(self):
+        """The window title as the terminal keeps it."""
+        return self._tmux("display-message", "-p", "-t", "main", "#{pane_title}").stdout
+
+    def wait_for_console_input(self, timeout=5.0):
+        """Waits, at most `timeout` seconds, until Wine's console has taken
+        the terminal's input over (no canonical mode, no echo); it does so
+        at the program's first read of the console. A key sent before is
+        echoed by the terminal and discarded then, and a prompt can be on
+        screen or in a file a moment before that read."""
+        tty = self._tmux("display-message", "-p", "-t", "main", "#{pane_tty}").stdout.strip()
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            flags = subprocess.run(["stty", "-F", tty, "-a"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True, timeout=20).stdout.split()
+            if "-icanon" in flags and "-echo" in flags:
+                return True
+            time.sleep(0.02)
+        return False
+
     def send(self, *keys):
         self._tmux("send-keys", "-t", "main", *keys)
 
     def press_enter(self):
+        self.wait_for_console_input()
         self.send("Enter")
 
     def press_escape(self):

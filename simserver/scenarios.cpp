@@ -7,23 +7,25 @@ namespace {
 
 // The first entry is the default. To add a scenario, add a row.
 // Columns: name, address space, refuse groups, no IOPCSyncIO, item AddItems
-// rejects, item whose reads fail, values in their own types.
+// rejects, item whose reads fail, values in their own types, delay of a browse.
 const Scenario kScenarios[] = {
-    {L"default", BuildDefaultSpace, false, false, nullptr, nullptr, false},
-    {L"fixed", BuildFixedSpace, false, false, nullptr, nullptr, false},
-    {L"no-tags", BuildEmptySpace, false, false, nullptr, nullptr, false},
-    {L"tag-rejected", BuildFixedSpace, false, false, L"Int32.Fixed", nullptr, false},
-    {L"group-refused", BuildFixedSpace, true, false, nullptr, nullptr, false},
-    {L"no-tags-group-refused", BuildEmptySpace, true, false, nullptr, nullptr, false},
-    {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr, false},
-    {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed", false},
-    {L"large", BuildLargeSpace, false, false, nullptr, nullptr, false},
-    {L"huge", BuildHugeSpace, false, false, nullptr, nullptr, false},
-    {L"hostile-names", BuildHostileNamesSpace, false, false, nullptr, nullptr, false},
-    {L"large-1000", BuildThousandSpace, false, false, nullptr, nullptr, false},
+    {L"default", BuildDefaultSpace, false, false, nullptr, nullptr, false, 0},
+    {L"fixed", BuildFixedSpace, false, false, nullptr, nullptr, false, 0},
+    {L"no-tags", BuildEmptySpace, false, false, nullptr, nullptr, false, 0},
+    {L"tag-rejected", BuildFixedSpace, false, false, L"Int32.Fixed", nullptr, false, 0},
+    {L"group-refused", BuildFixedSpace, true, false, nullptr, nullptr, false, 0},
+    {L"no-tags-group-refused", BuildEmptySpace, true, false, nullptr, nullptr, false, 0},
+    {L"no-sync-io", BuildFixedSpace, false, true, nullptr, nullptr, false, 0},
+    {L"read-fails", BuildFixedSpace, false, false, nullptr, L"Int32.Fixed", false, 0},
+    {L"large", BuildLargeSpace, false, false, nullptr, nullptr, false, 0},
+    {L"huge", BuildHugeSpace, false, false, nullptr, nullptr, false, 0},
+    {L"hostile-names", BuildHostileNamesSpace, false, false, nullptr, nullptr, false, 0},
+    {L"large-1000", BuildThousandSpace, false, false, nullptr, nullptr, false, 0},
+    // A browse long enough to be interrupted.
+    {L"slow-browse", BuildFixedSpace, false, false, nullptr, nullptr, false, 1500},
     // Values as they are, so that a client's own handling of a type it did
     // not ask for is seen.
-    {L"unconverted", BuildFixedSpace, false, false, nullptr, nullptr, true},
+    {L"unconverted", BuildFixedSpace, false, false, nullptr, nullptr, true, 0},
 };
 
 constexpr wchar_t kVariable[] = L"BRENVICK_SIM_SCENARIO";

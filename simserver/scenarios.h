@@ -17,6 +17,7 @@ struct Scenario {
   const wchar_t *rejected_item;     // AddItems reports this ID unknown
   const wchar_t *failing_read_item;  // a Read that includes this item fails as a whole
   bool own_types;                    // values in their own type, whatever type the item asked for
+  DWORD browse_delay_ms;             // each BrowseOPCItemIDs takes this long (and says so in the journal)
 };
 
 // What a server object and its groups share for their whole life.

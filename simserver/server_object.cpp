@@ -289,6 +289,10 @@ HRESULT STDMETHODCALLTYPE ServerObject::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseF
                                                          LPENUMSTRING *ppIEnumString) {
   if (ppIEnumString == nullptr) return E_INVALIDARG;
   *ppIEnumString = nullptr;
+  if (simulation_->scenario->browse_delay_ms != 0) {
+    Journal("BrowseOPCItemIDs");
+    Sleep(simulation_->scenario->browse_delay_ms);
+  }
   if (dwBrowseFilterType != OPC_BRANCH && dwBrowseFilterType != OPC_LEAF && dwBrowseFilterType != OPC_FLAT) {
     return E_INVALIDARG;
   }

@@ -223,7 +223,6 @@ class RedirectedOutput(MonitorTest):
         out = os.path.join(self.terminal.workdir, "stdout.txt")
         self.start("fixed", stdout_file=out)
         self.terminal.wait_for(lambda _: PROMPT.encode() in read_file(out), what="the prompt in the file")
-        self.terminal.wait_for_console()
         self.terminal.press_enter()
         screen = self.terminal.wait_for(lambda s: s.rstrip().endswith(ESC_PROMPT), what="a polling screen")
         self.assertEqual(FIXED_RECORDS[0:3], records(screen.split("\n")[0]))

@@ -50,21 +50,23 @@ class Terminal:
         """The window title as the terminal keeps it."""
         return self._tmux("display-message", "-p", "-t", "main", "#{pane_title}").stdout
 
-    def wait_for_console_input(self, timeout=5.0):
-        """Waits, at most `timeout` seconds, until Wine's console has taken
-        the terminal's input over (no canonical mode, no echo); it does so
-        at the program's first read of the console. A key sent before is
-        echoed by the terminal and discarded then, and a prompt can be on
-        screen or in a file a moment before that read."""
+    def wait_for_console_input(self, timeout=10.0):
+        """Waits until Wine's console has taken the terminal's input over
+        (raw mode: no line editing, no echo, no CR to LF); it does so at the
+        program's first read of the console, which can come a moment after a
+        prompt is on screen or in a file. A key sent before is echoed by the
+        terminal and lost, and ENTER arrives as a line feed that Wine's line
+        editing shows as ^J and does not take for the end of a line."""
         tty = self._tmux("display-message", "-p", "-t", "main", "#{pane_tty}").stdout.strip()
         deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            flags = subprocess.run(["stty", "-F", tty, "-a"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        while True:
+            modes = subprocess.run(["stty", "-F", tty, "-a"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, text=True, timeout=20).stdout.split()
-            if "-icanon" in flags and "-echo" in flags:
-                return True
+            if {"-icanon", "-echo", "-icrnl"} <= set(modes):
+                return
+            if time.monotonic() > deadline:
+                raise Timeout(f"the terminal was not in raw mode after {timeout:.0f} s: {' '.join(modes)}")
             time.sleep(0.02)
-        return False
 
     def send(self, *keys):
         self._tmux("send-keys", "-t", "main", *keys)
@@ -97,22 +99,6 @@ class Terminal:
             if not predicate(text):
                 raise AssertionError(f"{what} did not hold; screen was:\n{text}")
             time.sleep(0.05)
-
-    def wait_for_console(self, timeout=20.0):
-        """Waits until Wine's console has put the terminal in raw mode. With
-        standard output redirected the program can get there later than its
-        first output; until then ENTER arrives as a line feed, which Wine's
-        line editing shows as ^J and does not take for the end of a line."""
-        tty = self._tmux("display-message", "-p", "-t", "main", "#{pane_tty}").stdout.strip()
-        deadline = time.monotonic() + timeout
-        while True:
-            modes = subprocess.run(["stty", "-F", tty, "-a"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, text=True, timeout=20).stdout.split()
-            if "-icrnl" in modes:
-                return
-            if time.monotonic() > deadline:
-                raise Timeout(f"the terminal was not in raw mode after {timeout:.0f} s")
-            time.sleep(0.02)
 
     def wait_for_text(self, needle, timeout=20.0):
         return self.wait_for(lambda s: needle in s, timeout, repr(needle))

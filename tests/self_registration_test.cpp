@@ -60,8 +60,9 @@ bool StageOtherDll(bool registered) {
     return false;
   }
   const wchar_t other[] = L"C:\\other\\simserver.dll";
-  const LONG rc = registered ? RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(other), sizeof other)
-                             : RegDeleteTreeW(key, class_keys::GuidText(CLSID_BrenvickSimServer).c_str());
+  const LONG rc = registered
+                      ? RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(other), sizeof other)
+                      : RegDeleteTreeW(key, class_keys::GuidText(CLSID_BrenvickSimServer).c_str());
   RegCloseKey(key);
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }

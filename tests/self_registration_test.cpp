@@ -1,6 +1,8 @@
 // Self-registration of opcproxy.dll, simserver.exe and simserver.dll beside
-// it, in the test prefix's registry: each writes what COM needs, never replaces
-// a key that names another class, and removes only its own.
+// it, in the registry of the machine: the tests' own prefix under Wine. Each
+// writes what COM needs, never replaces a key that names another class, and
+// removes only its own. A machine where the simulation server (or another
+// server under its ProgID) is registered is not touched.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,6 +12,7 @@
 
 #include "../simserver/simserver_clsid.h"
 #include "class_keys.h"
+#include "com_test.h"
 #include "opcda.h"
 
 namespace {
@@ -30,10 +33,38 @@ std::wstring Environment(const wchar_t *name) {
 
 std::wstring InterfaceKey(const IID &iid) { return L"Interface\\" + class_keys::GuidText(iid); }
 std::wstring SimClassKey() { return L"CLSID\\" + class_keys::GuidText(CLSID_BrenvickSimServer); }
+const std::wstring kCategoryKey = L"Component Categories\\" + class_keys::GuidText(CATID_OPCDAServer20);
 
-std::wstring Value(const std::wstring &key, const wchar_t *name = nullptr) {
+std::wstring Value(const std::wstring &key, const wchar_t *name = nullptr, REGSAM view = 0) {
   std::wstring value;
-  return class_keys::ReadString(key, name, &value) ? value : L"(absent)";
+  return class_keys::ReadString(key, name, &value, view) ? value : L"(absent)";
+}
+
+// The registry view of the other architecture's classes; 0 on a 32-bit system.
+REGSAM OtherView() {
+  if constexpr (sizeof(void *) == 8) {
+    return KEY_WOW64_32KEY;
+  } else {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
+  }
+}
+
+// The other architecture's simserver.dll registered, or its class gone from
+// that view: class_keys writes only this process's view.
+bool StageOtherDll(bool registered) {
+  HKEY key = nullptr;
+  const std::wstring path = registered ? SimClassKey() + L"\\InprocServer32" : L"CLSID";
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | OtherView(), nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const wchar_t other[] = L"C:\\other\\simserver.dll";
+  const LONG rc = registered
+                      ? RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(other), sizeof other)
+                      : RegDeleteTreeW(key, class_keys::GuidText(CLSID_BrenvickSimServer).c_str());
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
 std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
@@ -101,28 +132,64 @@ HRESULT Activate(DWORD context) {
   return hr;
 }
 
-class SelfRegistration : public ::testing::Test {
+class SelfRegistration : public ComTest {
  protected:
   void SetUp() override {
+    ComTest::SetUp();
+    if (HasFatalFailure()) return;
     proxy_ = Environment(L"OPCPROXY_DLL");
-    ASSERT_FALSE(proxy_.empty()) << "OPCPROXY_DLL not set";
-    ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    dll_ = Environment(L"SIMSERVER_DLL");
+    ASSERT_FALSE(proxy_.empty() || dll_.empty()) << "OPCPROXY_DLL or SIMSERVER_DLL not set";
+    REQUIRE_PRECONDITION(!class_keys::Exists(kBrenvickSimProgId) && !class_keys::Exists(SimClassKey()) &&
+                             !class_keys::Exists(SimClassKey(), OtherView()),
+                         "a server is registered under OPC.Brenvick.1 or the simulation server's class");
+    REQUIRE_PRECONDITION(class_keys::SetString(SimClassKey(), nullptr, L"probe"),
+                         "HKEY_CLASSES_ROOT is not writable here (not an administrator)");
+    cleanUp_ = true;
     Clean();
+    // Described by another server: ours must not replace the description.
+    categoryDescribed_ = class_keys::Exists(kCategoryKey);
+    if (!categoryDescribed_) {
+      ASSERT_TRUE(class_keys::SetString(kCategoryKey, L"409", L"described by another server"));
+    }
+    category_ = Value(kCategoryKey, L"409");
   }
   void TearDown() override {
-    Clean();
-    CoUninitialize();
+    if (cleanUp_) {
+      EXPECT_EQ(Narrow(category_), Narrow(Value(kCategoryKey, L"409"))) << "the category every OPC server shares";
+      Clean();
+      StageOtherDll(false);
+      if (!categoryDescribed_) class_keys::DeleteTree(kCategoryKey);
+    }
+    ComTest::TearDown();
   }
-  static void Clean() {
-    CallExport(Environment(L"OPCPROXY_DLL"), "DllUnregisterServer");
-    CallExport(Environment(L"SIMSERVER_DLL"), "DllUnregisterServer");
+  void Clean() const {
+    CallExport(proxy_, "DllUnregisterServer");
+    CallExport(dll_, "DllUnregisterServer");
     for (const IID *iid : kInterfaces) {
       if (Value(InterfaceKey(*iid) + L"\\ProxyStubClsid32") == kForeignClass) class_keys::DeleteTree(InterfaceKey(*iid));
     }
     class_keys::DeleteTree(SimClassKey());
     class_keys::DeleteTree(kBrenvickSimProgId);
   }
+
+  // A user's real server under the ProgID.
+  static void RegisterForeignProgId() {
+    ASSERT_TRUE(class_keys::SetString(kBrenvickSimProgId, nullptr, L"A real server"));
+    ASSERT_TRUE(class_keys::SetString(std::wstring(kBrenvickSimProgId) + L"\\CLSID", nullptr, kForeignClass));
+  }
+  static void ExpectForeignProgId() {
+    EXPECT_EQ("A real server", Narrow(Value(kBrenvickSimProgId)));
+    EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
+  }
+
   std::wstring proxy_;
+  std::wstring dll_;
+
+ private:
+  bool cleanUp_ = false;
+  bool categoryDescribed_ = false;
+  std::wstring category_;
 };
 
 TEST_F(SelfRegistration, ProxyRegistersEveryInterfaceAndItsClassAndRemovesThemAgain) {
@@ -159,25 +226,34 @@ TEST_F(SelfRegistration, ProxyLeavesAnotherProxyOfAnInterfaceAndWhatElseItsKeyHo
   class_keys::DeleteTree(InterfaceKey(IID_IOPCItemMgt));
 }
 
-TEST_F(SelfRegistration, ServerExeRegistersItselfAsLocalServerAndRemovesItsKeys) {
-  ASSERT_EQ(0u, RunServerExe(L"/RegServer"));
-  // Quoted: the path may hold spaces.
-  const std::wstring server = Value(SimClassKey() + L"\\LocalServer32");
-  ASSERT_TRUE(server.size() > 2 && server.front() == L'"' && server.back() == L'"') << Narrow(server);
-  EXPECT_TRUE(SameFile(Environment(L"SIMSERVER_EXE"), server.substr(1, server.size() - 2))) << Narrow(server);
-  EXPECT_EQ(Narrow(class_keys::GuidText(CLSID_BrenvickSimServer)),
-            Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
-
-  ASSERT_EQ(0u, RunServerExe(L"-UnregServer"));
-  EXPECT_FALSE(class_keys::Exists(SimClassKey()));
-  EXPECT_FALSE(class_keys::Exists(kBrenvickSimProgId));
+// Twice over: registering over our own keys and removing what is gone
+// both succeed. The EXE, unregistered last, leaves nothing of ours.
+TEST_F(SelfRegistration, ServersRegisterThemselvesAndRemoveTheirKeysTwice) {
+  const std::wstring inproc = SimClassKey() + L"\\InprocServer32";
+  for (int round = 1; round <= 2; ++round) {
+    ASSERT_EQ(0u, RunServerExe(L"/RegServer")) << "round " << round;
+    ASSERT_EQ(S_OK, CallExport(dll_, "DllRegisterServer")) << "round " << round;
+    // Quoted: the path may hold spaces.
+    const std::wstring server = Value(SimClassKey() + L"\\LocalServer32");
+    ASSERT_TRUE(server.size() > 2 && server.front() == L'"' && server.back() == L'"') << Narrow(server);
+    EXPECT_TRUE(SameFile(Environment(L"SIMSERVER_EXE"), server.substr(1, server.size() - 2))) << Narrow(server);
+    EXPECT_TRUE(SameFile(dll_, Value(inproc))) << Narrow(Value(inproc));
+    EXPECT_EQ("Apartment", Narrow(Value(inproc, L"ThreadingModel")));
+    ExpectSharedKeys();
+  }
+  for (int round = 1; round <= 2; ++round) {
+    EXPECT_EQ(S_OK, CallExport(dll_, "DllUnregisterServer")) << "round " << round;
+    EXPECT_EQ(0u, RunServerExe(L"-UnregServer")) << "round " << round;
+    EXPECT_FALSE(class_keys::Exists(SimClassKey()));
+    EXPECT_FALSE(class_keys::Exists(kBrenvickSimProgId));
+  }
 }
 
 // The DLL and the EXE share the class and the ProgID: each one unregistered
 // leaves the other registered and reachable, and the last one leaves nothing
 // of ours, nor takes a ProgID a user gave another server in between.
 TEST_F(SelfRegistration, ServerExeUnregisteringLeavesTheDllRegistration) {
-  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllRegisterServer"));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllRegisterServer"));
   ASSERT_EQ(0u, RunServerExe(L"/RegServer"));
   ASSERT_EQ(0u, RunServerExe(L"/UnregServer"));
   EXPECT_FALSE(class_keys::Exists(SimClassKey() + L"\\LocalServer32"));
@@ -185,37 +261,60 @@ TEST_F(SelfRegistration, ServerExeUnregisteringLeavesTheDllRegistration) {
   ExpectSharedKeys();
   EXPECT_EQ(S_OK, Activate(CLSCTX_INPROC_SERVER));
 
-  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllUnregisterServer"));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllUnregisterServer"));
   EXPECT_FALSE(class_keys::Exists(SimClassKey()));
   EXPECT_FALSE(class_keys::Exists(kBrenvickSimProgId));
 }
 
 TEST_F(SelfRegistration, DllUnregisteringLeavesTheServerExeRegistration) {
   ASSERT_EQ(0u, RunServerExe(L"/RegServer"));
-  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllRegisterServer"));
-  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllUnregisterServer"));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllRegisterServer"));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllUnregisterServer"));
   EXPECT_FALSE(class_keys::Exists(SimClassKey() + L"\\InprocServer32"));
   EXPECT_TRUE(class_keys::Exists(SimClassKey() + L"\\LocalServer32"));
   ExpectSharedKeys();
   EXPECT_EQ(S_OK, Activate(CLSCTX_LOCAL_SERVER));
 
   // A real server given the ProgID while ours were registered keeps it.
-  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllRegisterServer"));
-  ASSERT_TRUE(class_keys::SetString(std::wstring(kBrenvickSimProgId) + L"\\CLSID", nullptr, kForeignClass));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllRegisterServer"));
+  ASSERT_NO_FATAL_FAILURE(RegisterForeignProgId());
   ASSERT_EQ(0u, RunServerExe(L"/UnregServer"));
-  ASSERT_EQ(S_OK, CallExport(Environment(L"SIMSERVER_DLL"), "DllUnregisterServer"));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllUnregisterServer"));
   EXPECT_FALSE(class_keys::Exists(SimClassKey()));
-  EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
+  ExpectForeignProgId();
 }
 
-TEST_F(SelfRegistration, ServerExeRefusesAProgIdOfAnotherClassAndChangesNothing) {
-  ASSERT_TRUE(class_keys::SetString(std::wstring(kBrenvickSimProgId) + L"\\CLSID", nullptr, kForeignClass));
+TEST_F(SelfRegistration, NeitherServerTakesAProgIdOfAnotherClassNorChangesAnything) {
+  ASSERT_NO_FATAL_FAILURE(RegisterForeignProgId());
   EXPECT_EQ(1u, RunServerExe(L"/RegServer"));
-  EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
-  EXPECT_FALSE(class_keys::Exists(SimClassKey()));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), CallExport(dll_, "DllRegisterServer"));
+  ExpectForeignProgId();
+  EXPECT_FALSE(class_keys::Exists(SimClassKey())) << "a refused registration writes nothing";
   // Nor does unregistering take the other class's ProgID.
   EXPECT_EQ(0u, RunServerExe(L"/UnregServer"));
-  EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
+  EXPECT_EQ(S_OK, CallExport(dll_, "DllUnregisterServer"));
+  ExpectForeignProgId();
+}
+
+// Both architectures share the ProgID: it goes with the last class.
+TEST_F(SelfRegistration, EachArchitectureRemovesOnlyItsOwnClass) {
+  REQUIRE_PRECONDITION(OtherView() != 0, "a 32-bit system has no other architecture");
+  ASSERT_TRUE(StageOtherDll(true));
+  ASSERT_TRUE(class_keys::SetString(std::wstring(kBrenvickSimProgId) + L"\\CLSID", nullptr,
+                                    class_keys::GuidText(CLSID_BrenvickSimServer)));
+
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllRegisterServer"));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllUnregisterServer"));
+  EXPECT_FALSE(class_keys::Exists(SimClassKey()));
+  EXPECT_EQ("C:\\other\\simserver.dll", Narrow(Value(SimClassKey() + L"\\InprocServer32", nullptr, OtherView())));
+  EXPECT_EQ(Narrow(class_keys::GuidText(CLSID_BrenvickSimServer)),
+            Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")))
+      << "the other architecture still uses the ProgID";
+
+  ASSERT_TRUE(StageOtherDll(false));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllRegisterServer"));
+  ASSERT_EQ(S_OK, CallExport(dll_, "DllUnregisterServer"));
+  EXPECT_FALSE(class_keys::Exists(kBrenvickSimProgId));
 }
 
 }  // namespace

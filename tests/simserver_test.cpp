@@ -1,6 +1,6 @@
 // The simulation server DLL, loaded directly and driven through its class
-// object, the way a client would use it after activation; and its
-// registration, which must leave another server's keys alone.
+// object, the way a client would use it after activation (its registration
+// is in self_registration_test.cpp).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -28,8 +28,6 @@ struct SimServerDll {
   HMODULE module = nullptr;
   GetClassObjectFn get_class_object = nullptr;
   NoArgumentFn can_unload_now = nullptr;
-  NoArgumentFn register_server = nullptr;
-  NoArgumentFn unregister_server = nullptr;
   TakeExcessReleasesFn take_excess_releases = nullptr;
 };
 
@@ -53,8 +51,6 @@ const SimServerDll &Dll() {
       d.module = module;
       d.get_class_object = reinterpret_cast<GetClassObjectFn>(entry("DllGetClassObject"));
       d.can_unload_now = reinterpret_cast<NoArgumentFn>(entry("DllCanUnloadNow"));
-      d.register_server = reinterpret_cast<NoArgumentFn>(entry("DllRegisterServer"));
-      d.unregister_server = reinterpret_cast<NoArgumentFn>(entry("DllUnregisterServer"));
       d.take_excess_releases = reinterpret_cast<TakeExcessReleasesFn>(entry("SimServerTakeExcessReleases"));
     }
     return d;
@@ -528,174 +524,6 @@ TEST_F(SimServer, LargeScenarioHasTenThousandTags) {
   Added added = AddItems(group.get(), names);
   ASSERT_EQ(added.hr, S_OK);
   EXPECT_EQ(added.results.back().vtCanonicalDataType, VT_I2);
-}
-
-// Registration, run in the registry of the machine: the tests' own prefix
-// under Wine. A machine where the simulation server (or another server
-// under its ProgID) is registered is not touched.
-std::wstring GuidString(REFGUID guid) {
-  wchar_t text[40] = L"";
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
-const std::wstring kOurs = GuidString(CLSID_BrenvickSimServer);
-const std::wstring kClassKey = L"CLSID\\" + kOurs;
-const std::wstring kProgId = kBrenvickSimProgId;
-const std::wstring kProgIdClass = kProgId + L"\\CLSID";
-const std::wstring kCategoryKey = L"Component Categories\\" + GuidString(CATID_OPCDAServer20);
-// The class of the real server a user registered under the ProgID.
-const std::wstring kForeign = L"{5D3E2C7B-8F41-4E8B-9A10-6F1B5D2A3C47}";
-
-// The registry view of the other architecture's classes; 0 on a 32-bit system.
-REGSAM OtherView() {
-  if constexpr (sizeof(void *) == 8) {
-    return KEY_WOW64_32KEY;
-  } else {
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
-  }
-}
-
-bool Exists(const std::wstring &key, REGSAM view = 0) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
-
-// A string value of HKCR\key, or "(none)".
-std::wstring Value(const std::wstring &key, const wchar_t *name = nullptr, REGSAM view = 0) {
-  HKEY handle = nullptr;
-  std::wstring value = L"(none)";
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) == ERROR_SUCCESS) {
-    wchar_t text[512] = L"";
-    DWORD bytes = sizeof text - sizeof text[0];
-    if (RegQueryValueExW(handle, name, nullptr, nullptr, reinterpret_cast<BYTE *>(text), &bytes) == ERROR_SUCCESS) {
-      value = text;
-    }
-    RegCloseKey(handle);
-  }
-  return value;
-}
-
-LONG Write(const std::wstring &key, const wchar_t *name, const std::wstring &value, REGSAM view = 0) {
-  HKEY handle = nullptr;
-  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &handle,
-                            nullptr);
-  if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(handle);
-  return rc;
-}
-
-void Delete(const std::wstring &parent, const std::wstring &key, REGSAM view = 0) {
-  HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, parent.c_str(), 0, KEY_ALL_ACCESS | view, &handle) != ERROR_SUCCESS) return;
-  RegDeleteTreeW(handle, key.c_str());
-  RegCloseKey(handle);
-}
-
-class SimServerRegistration : public SimServer {
- protected:
-  void SetUp() override {
-    SimServer::SetUp();
-    if (HasFatalFailure()) return;
-    ASSERT_NE(Dll().register_server, nullptr);
-    REQUIRE_PRECONDITION(!Exists(kProgId) && !Exists(kClassKey) && !Exists(kClassKey, OtherView()),
-                         "a server is registered under OPC.Brenvick.1 or the simulation server's class");
-    const LONG writable = Write(kClassKey, nullptr, L"probe");
-    REQUIRE_PRECONDITION(writable == ERROR_SUCCESS, "HKEY_CLASSES_ROOT is not writable here (not an administrator)");
-    cleanUp_ = true;
-    Delete(L"CLSID", kOurs);
-    categoryDescribed_ = Exists(kCategoryKey);
-    if (!categoryDescribed_) {
-      ASSERT_EQ(Write(kCategoryKey, L"409", L"described by another server"), ERROR_SUCCESS);
-    }
-    category_ = Value(kCategoryKey, L"409");
-  }
-  void TearDown() override {
-    if (cleanUp_) {
-      EXPECT_EQ(Value(kCategoryKey, L"409"), category_) << "the category every OPC server shares";
-      Delete(L"CLSID", kOurs);
-      Delete(L"CLSID", kOurs, OtherView());
-      Delete(L"", kProgId);
-      if (!categoryDescribed_) Delete(L"Component Categories", GuidString(CATID_OPCDAServer20));
-    }
-    SimServer::TearDown();
-  }
-
-  // A user's real server under the ProgID.
-  static void RegisterForeignProgId() {
-    ASSERT_EQ(Write(kProgId, nullptr, L"A real server"), ERROR_SUCCESS);
-    ASSERT_EQ(Write(kProgIdClass, nullptr, kForeign), ERROR_SUCCESS);
-  }
-  static void ExpectForeignProgId() {
-    EXPECT_EQ(Value(kProgId), L"A real server");
-    EXPECT_EQ(Value(kProgIdClass), kForeign);
-  }
-
- private:
-  bool cleanUp_ = false;
-  bool categoryDescribed_ = false;
-  std::wstring category_;
-};
-
-TEST_F(SimServerRegistration, ForeignProgIdIsNeitherReplacedNorRemoved) {
-  ASSERT_NO_FATAL_FAILURE(RegisterForeignProgId());
-  EXPECT_EQ(Dll().register_server(), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
-  ExpectForeignProgId();
-  EXPECT_FALSE(Exists(kClassKey)) << "a refused registration writes nothing";
-  EXPECT_EQ(Dll().unregister_server(), S_OK);
-  ExpectForeignProgId();
-
-  // Tried first, then the ProgID given to the real server.
-  Delete(L"", kProgId);
-  ASSERT_EQ(Dll().register_server(), S_OK);
-  ASSERT_NO_FATAL_FAILURE(RegisterForeignProgId());
-  EXPECT_EQ(Dll().unregister_server(), S_OK);
-  ExpectForeignProgId();
-  EXPECT_FALSE(Exists(kClassKey));
-}
-
-TEST_F(SimServerRegistration, RegistersAndUnregistersTwice) {
-  wchar_t path[MAX_PATH];
-  ASSERT_GT(GetModuleFileNameW(Dll().module, path, MAX_PATH), 0u);
-  for (int round = 1; round <= 2; ++round) {
-    ASSERT_EQ(Dll().register_server(), S_OK) << "round " << round;
-    EXPECT_EQ(Value(kProgIdClass), kOurs);
-    EXPECT_EQ(Value(kClassKey + L"\\ProgID"), kProgId);
-    EXPECT_EQ(Value(kClassKey + L"\\InprocServer32"), path);
-    EXPECT_EQ(Value(kClassKey + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_TRUE(Exists(kClassKey + L"\\Implemented Categories\\" + GuidString(CATID_OPCDAServer20)));
-  }
-  for (int round = 1; round <= 2; ++round) {
-    EXPECT_EQ(Dll().unregister_server(), S_OK) << "round " << round;
-    EXPECT_FALSE(Exists(kProgId));
-    EXPECT_FALSE(Exists(kClassKey));
-  }
-}
-
-TEST_F(SimServerRegistration, EachArchitectureRemovesOnlyItsOwnClass) {
-  const REGSAM other = OtherView();
-  REQUIRE_PRECONDITION(other != 0, "a 32-bit system has no other architecture");
-  // The other architecture's DLL registered first.
-  const std::wstring other_server = kClassKey + L"\\InprocServer32";
-  ASSERT_EQ(Write(other_server, nullptr, L"C:\\other\\simserver.dll", other), ERROR_SUCCESS);
-  ASSERT_EQ(Write(kProgIdClass, nullptr, kOurs), ERROR_SUCCESS);
-
-  ASSERT_EQ(Dll().register_server(), S_OK);
-  ASSERT_EQ(Dll().unregister_server(), S_OK);
-  EXPECT_FALSE(Exists(kClassKey));
-  EXPECT_EQ(Value(other_server, nullptr, other), L"C:\\other\\simserver.dll");
-  EXPECT_EQ(Value(kProgIdClass), kOurs) << "the other architecture still uses the ProgID";
-
-  // The other one unregistered too: the ProgID goes with the last class.
-  Delete(L"CLSID", kOurs, other);
-  ASSERT_EQ(Dll().register_server(), S_OK);
-  ASSERT_EQ(Dll().unregister_server(), S_OK);
-  EXPECT_FALSE(Exists(kProgId));
 }
 
 }  // namespace

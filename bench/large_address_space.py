@@ -33,15 +33,11 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from terminal import Terminal  # noqa: E402
+from wine_processes import TICK, prefix_processes, windows_path  # noqa: E402
 
 PROMPT = "press ENTER to start polling"
 SIZES = [("fixed", 7), ("large", 10000), ("huge", 100000)]
 CYCLES = 4  # spacings measured per run, after the first cycle
-TICK = os.sysconf("SC_CLK_TCK")
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Tree:
@@ -81,22 +77,9 @@ def prefix_process(prefix, name, after=0.0):
     """The newest process of this Wine prefix whose command line holds
     `name` and that started after `after` (seconds since boot)."""
     found, newest = None, after
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                if name.encode() not in f.read().lower():
-                    continue
-            with open(f"/proc/{entry}/environ", "rb") as f:
-                if f"WINEPREFIX={prefix}".encode() not in f.read().split(b"\0"):
-                    continue
-            with open(f"/proc/{entry}/stat") as f:
-                start = int(f.read().rsplit(")", 1)[1].split()[19]) / TICK
-        except OSError:
-            continue
+    for pid, start in prefix_processes(prefix, name):
         if start >= newest:
-            found, newest = int(entry), start
+            found, newest = pid, start
     return found
 
 

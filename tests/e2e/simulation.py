@@ -14,6 +14,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_processes import prefix_processes, windows_path  # noqa: E402,F401
+
 WINE_RUN = os.environ["OPCMON_WINE_RUN"]
 WINE_PREFIX = os.path.join(os.path.dirname(WINE_RUN), "wineprefix")
 MONITOR = os.environ["OPCMON_MONITOR"]
@@ -23,10 +26,6 @@ PROXIES = [p for p in os.environ.get("OPCMON_PROXIES", "").split(os.pathsep) if 
 
 FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Text.Fixed", "Empty.Fixed",
                "Stamp.Bad"]
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def wine(*args, check=True):
@@ -67,21 +66,7 @@ def unregister_simserver():
 
 def server_processes():
     """Ids of the running simserver.exe processes of this tree's prefix."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                if b"simserver.exe" not in f.read():
-                    continue
-            with open(f"/proc/{entry}/environ", "rb") as f:
-                if f"WINEPREFIX={WINE_PREFIX}".encode() not in f.read().split(b"\0"):
-                    continue
-        except OSError:
-            continue
-        found.append(int(entry))
-    return found
+    return [pid for pid, _ in prefix_processes(WINE_PREFIX, "simserver.exe")]
 
 
 def wait_for_server_processes(predicate, timeout):

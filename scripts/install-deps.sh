@@ -4,28 +4,37 @@
 #   install-deps.sh x86_64   the 64-bit monitor on Wine (the run command)
 #   install-deps.sh i686     the 32-bit monitor on Wine
 #   install-deps.sh all      everything the tests need (the default)
-# A package mirror in the middle of a sync can fail one architecture's index;
-# the install then falls back to the release's own suite, so that both
-# architectures' packages come from the same index.
+# Wine's 32-bit half comes with its 64-bit half in one apt call, whatever the
+# scope, so that both come from one index even on a day when a package
+# mirror serves one architecture's index half synced; if the install fails
+# all the same, it falls back to the release's own suite. On a host that
+# runs no 32-bit programs (host-runs-32bit.sh asks the kernel first) nothing
+# 32-bit is installed: no i386 architecture, no Wine for 32-bit programs.
 set -uo pipefail
 
 scope=${1:-all}
 wine_dir=${OPCMON_WINE_DIR:-/usr/lib/wine}
+case "$scope" in
+  x86_64 | i686 | all) ;;
+  *) echo "usage: install-deps.sh [x86_64|i686|all]" >&2; exit 2 ;;
+esac
+no_32bit=$(bash "$(dirname "$0")/host-runs-32bit.sh")
 
 pkgs=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64 cmake googletest)
 tools=(x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres x86_64-w64-mingw32-widl "$wine_dir/wine64" cmake)
-case "$scope" in
-  x86_64) ;;
-  i686 | all)
-    pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386)
-    tools+=(i686-w64-mingw32-g++-posix i686-w64-mingw32-windres "$wine_dir/wine")
-    if [ "$scope" = all ]; then
-      pkgs+=(tmux)
-      tools+=(tmux python3)
-    fi
-    ;;
-  *) echo "usage: install-deps.sh [x86_64|i686|all]" >&2; exit 2 ;;
-esac
+if [ -z "$no_32bit" ]; then
+  pkgs+=(wine32:i386)
+  tools+=("$wine_dir/wine")
+fi
+if [ "$scope" != x86_64 ]; then
+  # The 32-bit build compiles and links on any host.
+  pkgs+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+  tools+=(i686-w64-mingw32-g++-posix i686-w64-mingw32-windres)
+fi
+if [ "$scope" = all ]; then
+  pkgs+=(tmux)
+  tools+=(tmux python3)
+fi
 
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 need=()
@@ -36,11 +45,14 @@ done
 if [ "$scope" = all ] && ! command -v python3 >/dev/null; then need+=(python3); fi
 
 if [ ${#need[@]} -gt 0 ]; then
+  # sudo resets the environment: the frontend setting goes through env, so
+  # that no debconf question ever waits unseen.
   sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
+  apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get)
   log=$(mktemp)
   trap 'rm -f "$log"' EXIT
+  [ -z "$no_32bit" ] || echo "$no_32bit; nothing 32-bit is installed" >&2
   echo "installing: ${need[*]}" >&2
   case " ${need[*]}" in
     *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || "${sudo[@]}" dpkg --add-architecture i386 ;;
@@ -49,7 +61,7 @@ if [ ${#need[@]} -gt 0 ]; then
   # An index that still fails after a few tries is not fatal by itself: what
   # was fetched may well be enough.
   for attempt in 1 2 3; do
-    "${sudo[@]}" apt-get update -qq >"$log" 2>&1 && break
+    "${apt[@]}" update -qq >"$log" 2>&1 && break
     if [ "$attempt" -eq 3 ]; then
       echo "apt-get update still fails, going on with what was fetched: $(grep '^E:' "$log" | head -n 1)" >&2
     else
@@ -57,7 +69,7 @@ if [ ${#need[@]} -gt 0 ]; then
     fi
   done
 
-  install=("${sudo[@]}" apt-get install -y -qq --no-install-recommends)
+  install=("${apt[@]}" install -y -qq --no-install-recommends)
   if ! "${install[@]}" "${need[@]}" >"$log" 2>&1; then
     codename=$( . /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
     if [ -z "$codename" ] || ! "${install[@]}" -t "$codename" "${need[@]}" >"$log" 2>&1; then

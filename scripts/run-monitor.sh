@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the monitor and the simulation server,
-# registers the server in the build tree's private Wine prefix and runs
-# monitor.exe on Wine in this terminal.
+# registers the server in the build tree's Wine prefix for this command
+# (build/<arch>/monitor-prefix, never the tests' one) and runs monitor.exe
+# on Wine in this terminal.
 #   scripts/run-monitor.sh [x86_64|i686]                   simserver.dll, in the monitor's process
 #   scripts/run-monitor.sh --out-of-process [x86_64|i686]  simserver.exe, a process of its own, through
 #                                                          the proxy/stub opcproxy.dll
@@ -19,12 +20,16 @@ for argument in "$@"; do
   esac
 done
 
+if [ "$arch" = i686 ] && ! refused=$(scripts/host-runs-32bit.sh); then
+  echo "$refused, so the 32-bit monitor cannot run here; scripts/run-monitor.sh runs the 64-bit one" >&2
+  exit 1
+fi
 scripts/install-deps.sh "$arch"
 OPCMON_BUILD_TARGETS="monitor simserver simserver_exe opcproxy" scripts/build.sh "mingw-$arch"
 
 tree=$PWD/build/$arch
-run=$tree/wine-run
-sh tests/wine/prefix.sh setup "$run" "$tree/wineprefix" >/dev/null
+run=$tree/monitor-run
+sh tests/wine/prefix.sh setup "$run" "$tree/monitor-prefix" >/dev/null
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 dll=$(windows_path "$tree/simserver/simserver.dll")
 # COM prefers a DLL registered for the class over an EXE: only one of the

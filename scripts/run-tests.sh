@@ -17,7 +17,7 @@ ctest --test-dir build --output-on-failure -j2 --output-log build/ctest.log "$@"
 skipped=$(grep -c '(Skipped)$' build/ctest.log || true)
 if [ "$skipped" -gt 0 ]; then
   if refused=$(scripts/host-runs-32bit.sh); then
-    echo "$skipped tests skipped: each says why above (ctest -V shows it)"
+    echo "$skipped tests skipped; the output of each says why (ctest --test-dir build -V -R NAME)"
   else
     echo "$skipped tests skipped, those that need a 32-bit process: $refused."
     echo "The i686 tree was built (it compiles and links); its tests and the crossed ones need a host that runs 32-bit programs."

@@ -1,11 +1,14 @@
 // DllRegisterServer / DllUnregisterServer of the proxy/stub. A machine with
 // an OPC runtime already has proxies for these interfaces that other clients
-// rely on: an interface whose ProxyStubClsid32 names another class is left
-// as it is, and unregistering removes only what names this DLL's class.
+// rely on, and an interface key may carry more than a proxy (a type library,
+// another tool's values). Only a key we write whole is ours: an interface key
+// that exists in any other form is left as it is, everything below it too,
+// and unregistering removes only interface keys holding just what we write.
 #include <windows.h>
 #include <olectl.h>
 
 #include <string>
+#include <vector>
 
 #include "class_keys.h"
 #include "opcproxy_clsid.h"
@@ -15,6 +18,9 @@ extern "C" const CLSID CLSID_BrenvickOpcProxy = {
 
 namespace {
 
+using class_keys::KeyContent;
+using class_keys::Text;
+
 HMODULE g_module = nullptr;
 
 std::wstring ClassKey() { return L"CLSID\\" + class_keys::GuidText(CLSID_BrenvickOpcProxy); }
@@ -22,50 +28,51 @@ std::wstring InterfaceKey(const ProxiedInterface &entry) {
   return L"Interface\\" + class_keys::GuidText(*entry.iid);
 }
 
-// Whether the interface's proxy is another class than ours.
-bool ServedByOthers(const ProxiedInterface &entry) {
-  std::wstring current;
-  return class_keys::ReadString(InterfaceKey(entry) + L"\\ProxyStubClsid32", nullptr, &current) &&
-         !class_keys::NamesGuid(current, CLSID_BrenvickOpcProxy);
+// The whole of what a registration writes for the class and an interface.
+KeyContent ClassContent(const std::wstring &path) {
+  return {L"",
+          {Text(L"", L"Brenvick OPC DA proxy/stub")},
+          {{L"InprocServer32", {Text(L"", path), Text(L"ThreadingModel", L"Both")}, {}}}};
+}
+KeyContent InterfaceContent(const ProxiedInterface &entry) {
+  return {L"",
+          {Text(L"", entry.name)},
+          {{L"NumMethods", {Text(L"", std::to_wstring(entry.methods))}, {}},
+           {L"ProxyStubClsid32", {Text(L"", class_keys::GuidText(CLSID_BrenvickOpcProxy))}, {}}}};
+}
+
+// Whether the interface's key holds exactly what we write (an earlier
+// registration of ours); false when it is absent.
+bool HoldsOurs(const ProxiedInterface &entry) {
+  KeyContent current;
+  return class_keys::ReadContent(InterfaceKey(entry), &current) &&
+         class_keys::SameContent(current, InterfaceContent(entry));
 }
 
 HRESULT Unregister() {
   bool removed = true;
   for (const ProxiedInterface &entry : kProxiedInterfaces) {
-    const std::wstring key = InterfaceKey(entry);
-    std::wstring current;
-    if (!class_keys::ReadString(key + L"\\ProxyStubClsid32", nullptr, &current) ||
-        !class_keys::NamesGuid(current, CLSID_BrenvickOpcProxy)) {
-      continue;
-    }
-    // The interface's key itself may carry more than ours (a type library).
-    removed = class_keys::DeleteTree(key + L"\\ProxyStubClsid32") && removed;
-    removed = class_keys::DeleteTree(key + L"\\NumMethods") && removed;
-    removed = class_keys::DeleteIfEmpty(key) && removed;
+    if (HoldsOurs(entry)) removed = class_keys::DeleteTree(InterfaceKey(entry)) && removed;
   }
-  removed = class_keys::DeleteTree(ClassKey()) && removed;
+  // The class is ours whatever path it names; what others put beside our
+  // values stays.
+  removed = class_keys::RemoveContent(ClassKey(), ClassContent(L"")) && removed;
   return removed ? S_OK : SELFREG_E_CLASS;
 }
 
 HRESULT Register() {
   std::wstring path;
   if (!class_keys::ModulePath(g_module, &path)) return SELFREG_E_CLASS;
-  const std::wstring clsid = class_keys::GuidText(CLSID_BrenvickOpcProxy);
-  const std::wstring class_key = ClassKey();
-  bool written = class_keys::SetString(class_key, nullptr, L"Brenvick OPC DA proxy/stub") &&
-                 class_keys::SetString(class_key + L"\\InprocServer32", nullptr, path) &&
-                 class_keys::SetString(class_key + L"\\InprocServer32", L"ThreadingModel", L"Both");
+  std::vector<std::wstring> created;
+  bool written = class_keys::WriteContent(ClassKey(), ClassContent(path), &created);
   for (const ProxiedInterface &entry : kProxiedInterfaces) {
     if (!written) break;
-    if (ServedByOthers(entry)) continue;
-    const std::wstring key = InterfaceKey(entry);
-    written = class_keys::SetString(key, nullptr, entry.name) &&
-              class_keys::SetString(key + L"\\NumMethods", nullptr, std::to_wstring(entry.methods)) &&
-              class_keys::SetString(key + L"\\ProxyStubClsid32", nullptr, clsid);
+    if (class_keys::Exists(InterfaceKey(entry)) && !HoldsOurs(entry)) continue;
+    written = class_keys::WriteContent(InterfaceKey(entry), InterfaceContent(entry), &created);
   }
   if (written) return S_OK;
-  // Half a registration is worse than none.
-  Unregister();
+  // Half a registration is worse than none; what was there before stays.
+  for (auto key = created.rbegin(); key != created.rend(); ++key) class_keys::DeleteTree(*key);
   return SELFREG_E_CLASS;
 }
 

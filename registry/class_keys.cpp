@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace class_keys {
@@ -19,12 +20,6 @@ std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = L"";
   StringFromGUID2(guid, text, sizeof text / sizeof text[0]);
   return text;
-}
-
-bool NamesGuid(const std::wstring &text, REFGUID guid) {
-  IID parsed;
-  // IIDFromString only parses; CLSIDFromString would also look up ProgIDs.
-  return SUCCEEDED(IIDFromString(text.c_str(), &parsed)) && IsEqualGUID(parsed, guid);
 }
 
 bool ModulePath(HMODULE module, std::wstring *path) {
@@ -76,24 +71,144 @@ bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring 
   return rc == ERROR_SUCCESS;
 }
 
-bool DeleteTree(const std::wstring &key) {
-  const LONG rc = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+bool DeleteTree(const std::wstring &key, REGSAM view) {
+  // Through the parent: RegDeleteTreeW takes no view, but a key opened in
+  // one keeps it.
+  const size_t split = key.rfind(L'\\');
+  HKEY parent = HKEY_CLASSES_ROOT;
+  LONG rc = ERROR_SUCCESS;
+  if (split != std::wstring::npos) {
+    rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.substr(0, split).c_str(), 0, KEY_READ | view, &parent);
+  }
+  if (rc == ERROR_SUCCESS) {
+    rc = RegDeleteTreeW(parent, split != std::wstring::npos ? key.c_str() + split + 1 : key.c_str());
+    if (parent != HKEY_CLASSES_ROOT) RegCloseKey(parent);
+  }
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
-bool DeleteIfEmpty(const std::wstring &key) {
+namespace {
+
+bool SameName(const std::wstring &a, const std::wstring &b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+bool ReadOpenKey(HKEY handle, KeyContent *content) {
+  DWORD subkeys = 0, longest_subkey = 0, values = 0, longest_name = 0, largest_data = 0;
+  if (RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, &longest_subkey, nullptr, &values, &longest_name,
+                       &largest_data, nullptr, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::vector<wchar_t> name((longest_name > longest_subkey ? longest_name : longest_subkey) + 1);
+  for (DWORD i = 0; i < values; ++i) {
+    KeyValue value{};
+    value.data.resize(largest_data);
+    DWORD name_length = static_cast<DWORD>(name.size());
+    DWORD bytes = largest_data;
+    if (RegEnumValueW(handle, i, name.data(), &name_length, nullptr, &value.type, value.data.data(), &bytes) !=
+        ERROR_SUCCESS) {
+      return false;  // changed while read, or unreadable: not whole
+    }
+    value.name.assign(name.data(), name_length);
+    value.data.resize(bytes);
+    content->values.push_back(std::move(value));
+  }
+  for (DWORD i = 0; i < subkeys; ++i) {
+    DWORD name_length = static_cast<DWORD>(name.size());
+    if (RegEnumKeyExW(handle, i, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      return false;
+    }
+    KeyContent subkey;
+    subkey.name.assign(name.data(), name_length);
+    HKEY child = nullptr;
+    if (RegOpenKeyExW(handle, subkey.name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) return false;
+    const bool read = ReadOpenKey(child, &subkey);
+    RegCloseKey(child);
+    if (!read) return false;
+    content->subkeys.push_back(std::move(subkey));
+  }
+  return true;
+}
+
+}  // namespace
+
+KeyValue Text(const std::wstring &name, const std::wstring &text) {
+  const BYTE *bytes = reinterpret_cast<const BYTE *>(text.c_str());
+  return {name, REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+bool ReadContent(const std::wstring &key, KeyContent *content, REGSAM view) {
   HKEY handle = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle);
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
+  *content = KeyContent{};
+  const bool read = ReadOpenKey(handle, content);
+  RegCloseKey(handle);
+  return read;
+}
+
+bool SameContent(const KeyContent &a, const KeyContent &b) {
+  if (a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size()) return false;
+  // Names are unique within a key: each of a's found in b makes them equal.
+  for (const KeyValue &value : a.values) {
+    bool found = false;
+    for (const KeyValue &other : b.values) {
+      found = found || (SameName(value.name, other.name) && value.type == other.type && value.data == other.data);
+    }
+    if (!found) return false;
+  }
+  for (const KeyContent &subkey : a.subkeys) {
+    bool found = false;
+    for (const KeyContent &other : b.subkeys) {
+      found = found || (SameName(subkey.name, other.name) && SameContent(subkey, other));
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+bool WriteContent(const std::wstring &key, const KeyContent &content, std::vector<std::wstring> *created,
+                  REGSAM view) {
+  HKEY handle = nullptr;
+  DWORD disposition = 0;
+  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | view,
+                            nullptr, &handle, &disposition);
+  if (rc != ERROR_SUCCESS) return false;
+  if (disposition == REG_CREATED_NEW_KEY && created != nullptr) created->push_back(key);
+  for (const KeyValue &value : content.values) {
+    rc = RegSetValueExW(handle, value.name.c_str(), 0, value.type, value.data.data(),
+                        static_cast<DWORD>(value.data.size()));
+    if (rc != ERROR_SUCCESS) break;
+  }
+  RegCloseKey(handle);
+  if (rc != ERROR_SUCCESS) return false;
+  for (const KeyContent &subkey : content.subkeys) {
+    if (!WriteContent(key + L"\\" + subkey.name, subkey, created, view)) return false;
+  }
+  return true;
+}
+
+bool RemoveContent(const std::wstring &key, const KeyContent &content) {
+  HKEY handle = nullptr;
+  LONG rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &handle);
   if (rc == ERROR_FILE_NOT_FOUND) return true;
   if (rc != ERROR_SUCCESS) return false;
-  DWORD subkeys = 0;
-  rc = RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+  bool removed = true;
+  for (const KeyContent &subkey : content.subkeys) {
+    removed = RemoveContent(key + L"\\" + subkey.name, subkey) && removed;
+  }
+  for (const KeyValue &value : content.values) {
+    rc = RegDeleteValueW(handle, value.name.c_str());
+    removed = (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) && removed;
+  }
+  DWORD subkeys = 0, values = 0;
+  rc = RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                         nullptr, nullptr);
   RegCloseKey(handle);
   if (rc != ERROR_SUCCESS) return false;
-  if (subkeys != 0) return true;
+  if (subkeys != 0 || values != 0) return removed;
   rc = RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+  return (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) && removed;
 }
 
 KeyOwner OwnerOf(const std::wstring &key, const wchar_t *naming, const std::wstring &ours, REGSAM view) {

@@ -2,12 +2,14 @@
 // Every key is named relative to HKEY_CLASSES_ROOT. A ProgID users register
 // their real server under, or an interface whose proxy an OPC runtime
 // installed, must survive trying ours: registrations touch only what is
-// absent or names our class, and remove only what names it.
+// absent or ours (names our class, or holds just what we write), and remove
+// only that.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace class_keys {
 
@@ -16,8 +18,6 @@ namespace class_keys {
 HRESULT Guarded(HRESULT (*registration)());
 
 std::wstring GuidText(REFGUID guid);
-// Whether text is a GUID in registry form naming guid.
-bool NamesGuid(const std::wstring &text, REFGUID guid);
 // Full path of the module (null: the process's program), however long.
 bool ModulePath(HMODULE module, std::wstring *path);
 
@@ -28,10 +28,36 @@ bool Exists(const std::wstring &key, REGSAM view = 0);
 bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view = 0);
 bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value);
 // Removes the key with everything below it; true when it is gone.
-bool DeleteTree(const std::wstring &key);
-// Removes the key if nothing is left below it; true when it is gone or was
-// kept because something is.
-bool DeleteIfEmpty(const std::wstring &key);
+bool DeleteTree(const std::wstring &key, REGSAM view = 0);
+
+// A key's values and subkeys, as read or as a registration writes them.
+// Names compare without regard to case, as the registry's do.
+struct KeyValue {
+  std::wstring name;  // empty: the default value
+  DWORD type;
+  std::vector<BYTE> data;
+};
+struct KeyContent {
+  std::wstring name;  // a subkey's, under its parent; unused for the key itself
+  std::vector<KeyValue> values;
+  std::vector<KeyContent> subkeys;
+};
+
+// A string value as SetString writes it.
+KeyValue Text(const std::wstring &name, const std::wstring &text);
+// Everything in the key and below it; false when it is absent or cannot be
+// read whole.
+bool ReadContent(const std::wstring &key, KeyContent *content, REGSAM view = 0);
+// Whether both hold the same values and subkeys, in whatever order.
+bool SameContent(const KeyContent &a, const KeyContent &b);
+// Writes the content into the key, creating keys as needed; each key it
+// creates is added to `created` (may be null), parents before children.
+bool WriteContent(const std::wstring &key, const KeyContent &content, std::vector<std::wstring> *created,
+                  REGSAM view = 0);
+// Removes the values the content names, whatever they hold, and then each
+// of its keys that is left with nothing in it: what others added stays.
+// True unless removing something failed.
+bool RemoveContent(const std::wstring &key, const KeyContent &content);
 
 // Whose a key is, by its default value or that of a subkey (a ProgID names
 // its class in its CLSID subkey).

@@ -7,8 +7,12 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <olectl.h>
+#include <sddl.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "../simserver/simserver_clsid.h"
 #include "class_keys.h"
@@ -17,6 +21,8 @@
 
 namespace {
 
+using class_keys::KeyContent;
+using class_keys::Text;
 using RegisterFn = HRESULT(STDAPICALLTYPE *)();
 
 // {D0CD6F78-410B-4371-B619-43EF6A33B157}, the proxy's class.
@@ -68,6 +74,36 @@ bool StageOtherDll(bool registered) {
 }
 
 std::string Narrow(const std::wstring &text) { return std::string(text.begin(), text.end()); }
+
+// Anyone may do anything with the key but set its values.
+bool DenyWriting(const std::wstring &key, REGSAM view) {
+  PSECURITY_DESCRIPTOR security = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                            &security, nullptr)) {
+    return false;
+  }
+  HKEY handle = nullptr;
+  LONG rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, WRITE_DAC | view, &handle);
+  if (rc == ERROR_SUCCESS) {
+    rc = RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, security);
+    RegCloseKey(handle);
+  }
+  LocalFree(security);
+  return rc == ERROR_SUCCESS;
+}
+
+KeyContent Content(const std::wstring &key, REGSAM view = 0) {
+  KeyContent content;
+  EXPECT_TRUE(class_keys::ReadContent(key, &content, view)) << "no key " << Narrow(key);
+  return content;
+}
+
+// What a registration of ours writes for an interface.
+KeyContent OurInterface(const wchar_t *name, const wchar_t *methods) {
+  return {L"",
+          {Text(L"", name)},
+          {{L"NumMethods", {Text(L"", methods)}, {}}, {L"ProxyStubClsid32", {Text(L"", kProxyClass)}, {}}}};
+}
 
 // Whether the two paths name one file (the registry holds Windows paths,
 // the environment may hold the build tree's own).
@@ -155,6 +191,7 @@ class SelfRegistration : public ComTest {
     category_ = Value(kCategoryKey, L"409");
   }
   void TearDown() override {
+    for (const auto &key : staged_) class_keys::DeleteTree(key.first, key.second);
     if (cleanUp_) {
       EXPECT_EQ(Narrow(category_), Narrow(Value(kCategoryKey, L"409"))) << "the category every OPC server shares";
       Clean();
@@ -166,9 +203,6 @@ class SelfRegistration : public ComTest {
   void Clean() const {
     CallExport(proxy_, "DllUnregisterServer");
     CallExport(dll_, "DllUnregisterServer");
-    for (const IID *iid : kInterfaces) {
-      if (Value(InterfaceKey(*iid) + L"\\ProxyStubClsid32") == kForeignClass) class_keys::DeleteTree(InterfaceKey(*iid));
-    }
     class_keys::DeleteTree(SimClassKey());
     class_keys::DeleteTree(kBrenvickSimProgId);
   }
@@ -183,47 +217,119 @@ class SelfRegistration : public ComTest {
     EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
   }
 
+  // Keys of others, in a view, removed after the test. A key that exists
+  // already is not the test's to stage.
+  void Stage(const std::wstring &key, const KeyContent &content, REGSAM view) {
+    ASSERT_FALSE(class_keys::Exists(key, view)) << Narrow(key) << " is registered already";
+    staged_.emplace_back(key, view);
+    ASSERT_TRUE(class_keys::WriteContent(key, content, nullptr, view)) << Narrow(key);
+  }
+
   std::wstring proxy_;
   std::wstring dll_;
 
  private:
+  std::vector<std::pair<std::wstring, REGSAM>> staged_;
   bool cleanUp_ = false;
   bool categoryDescribed_ = false;
   std::wstring category_;
 };
 
+// Twice: a second registration finds the keys of the first its own.
 TEST_F(SelfRegistration, ProxyRegistersEveryInterfaceAndItsClassAndRemovesThemAgain) {
-  ASSERT_EQ(S_OK, CallExport(proxy_, "DllRegisterServer"));
-  const std::wstring class_key = std::wstring(L"CLSID\\") + kProxyClass + L"\\InprocServer32";
-  EXPECT_EQ("Both", Narrow(Value(class_key, L"ThreadingModel")));
-  EXPECT_TRUE(SameFile(proxy_, Value(class_key))) << Narrow(Value(class_key));
-  for (const IID *iid : kInterfaces) {
-    EXPECT_EQ(Narrow(kProxyClass), Narrow(Value(InterfaceKey(*iid) + L"\\ProxyStubClsid32")))
-        << Narrow(InterfaceKey(*iid));
+  const std::wstring class_key = std::wstring(L"CLSID\\") + kProxyClass;
+  for (int round = 1; round <= 2; ++round) {
+    ASSERT_EQ(S_OK, CallExport(proxy_, "DllRegisterServer")) << "round " << round;
+    EXPECT_EQ("Both", Narrow(Value(class_key + L"\\InprocServer32", L"ThreadingModel")));
+    EXPECT_TRUE(SameFile(proxy_, Value(class_key + L"\\InprocServer32")));
+    for (const IID *iid : kInterfaces) {
+      EXPECT_EQ(Narrow(kProxyClass), Narrow(Value(InterfaceKey(*iid) + L"\\ProxyStubClsid32")))
+          << Narrow(InterfaceKey(*iid));
+    }
+    EXPECT_TRUE(class_keys::SameContent(OurInterface(L"IOPCServer", L"9"), Content(InterfaceKey(IID_IOPCServer))));
   }
-  EXPECT_EQ("9", Narrow(Value(InterfaceKey(IID_IOPCServer) + L"\\NumMethods")));
 
   ASSERT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
-  EXPECT_FALSE(class_keys::Exists(std::wstring(L"CLSID\\") + kProxyClass));
+  EXPECT_FALSE(class_keys::Exists(class_key));
   for (const IID *iid : kInterfaces) EXPECT_FALSE(class_keys::Exists(InterfaceKey(*iid))) << Narrow(InterfaceKey(*iid));
 }
 
-TEST_F(SelfRegistration, ProxyLeavesAnotherProxyOfAnInterfaceAndWhatElseItsKeyHolds) {
-  // Another runtime's proxy for the read interface, and a type library
-  // entry beside nothing else for the item interface.
-  ASSERT_TRUE(class_keys::SetString(InterfaceKey(IID_IOPCSyncIO) + L"\\ProxyStubClsid32", nullptr, kForeignClass));
-  ASSERT_TRUE(class_keys::SetString(InterfaceKey(IID_IOPCItemMgt) + L"\\TypeLib", nullptr, kForeignClass));
+// An interface key in any form but the one we write is another's: it stays
+// as it is through registering and unregistering, in either registry view.
+// One of ours that cannot be written again fails the registration, which
+// then takes back what it created, and only that.
+TEST_F(SelfRegistration, ProxyLeavesEveryInterfaceKeyItDidNotWriteWhole) {
+  struct Staged {
+    const char *what;
+    const IID *iid;
+    KeyContent content;
+    // Ours, but not writable: our registration fails on it part way (the
+    // last interface: all else is written by then); unregistering removes it.
+    bool oursUnwritable;
+  };
+  std::vector<Staged> rows = {
+      {"a foreign default value", &IID_IOPCServer, {L"", {Text(L"", L"ForeignServerName")}, {}}, false},
+      {"ours and a foreign value", &IID_IOPCServer, OurInterface(L"IOPCServer", L"9"), false},
+      {"ours and a foreign value in NumMethods", &IID_IOPCServer, OurInterface(L"IOPCServer", L"9"), false},
+      {"ours and a foreign subkey", &IID_IOPCItemMgt, OurInterface(L"IOPCItemMgt", L"10"), false},
+      {"only a foreign value in ProxyStubClsid32",
+       &IID_IOPCItemMgt,
+       {L"", {}, {{L"ProxyStubClsid32", {Text(L"Owner", L"foreign-runtime")}, {}}}},
+       false},
+      {"another proxy", &IID_IOPCSyncIO, OurInterface(L"IOPCSyncIO", L"5"), false},
+      {"ours, not writable", &IID_IOPCSyncIO, OurInterface(L"IOPCSyncIO", L"5"), true},
+  };
+  rows[1].content.values.push_back(Text(L"Foo", L"bar"));
+  rows[2].content.subkeys[0].values.push_back(Text(L"Foo", L"bar"));
+  rows[3].content.subkeys.push_back({L"TypeLib", {Text(L"", kForeignClass)}, {}});
+  rows[5].content.subkeys[1].values[0] = Text(L"", kForeignClass);
 
+  std::vector<REGSAM> views = {0};
+  if (OtherView() != 0) views.push_back(OtherView());
+  const std::wstring class_key = std::wstring(L"CLSID\\") + kProxyClass;
+  for (const Staged &row : rows) {
+    for (const REGSAM view : views) {
+      SCOPED_TRACE(std::string(row.what) + (view == 0 ? ", this view" : ", the other view"));
+      const std::wstring key = InterfaceKey(*row.iid);
+      ASSERT_NO_FATAL_FAILURE(Stage(key, row.content, view));
+      if (row.oursUnwritable) {
+        ASSERT_TRUE(DenyWriting(key, view));
+      }
+      const KeyContent before = Content(key, view);
+      // Of ours in this process's view, the staged key aside.
+      const auto expectNothingOfOurs = [&] {
+        EXPECT_FALSE(class_keys::Exists(class_key));
+        for (const IID *iid : kInterfaces) {
+          if (view != 0 || iid != row.iid) {
+            EXPECT_FALSE(class_keys::Exists(InterfaceKey(*iid))) << Narrow(InterfaceKey(*iid));
+          }
+        }
+      };
+
+      const bool fails = row.oursUnwritable && view == 0;
+      EXPECT_EQ(fails ? SELFREG_E_CLASS : S_OK, CallExport(proxy_, "DllRegisterServer"));
+      EXPECT_TRUE(class_keys::SameContent(before, Content(key, view))) << "registered";
+      if (fails) expectNothingOfOurs();
+      EXPECT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
+      if (fails) {
+        EXPECT_FALSE(class_keys::Exists(key));
+      } else {
+        EXPECT_TRUE(class_keys::SameContent(before, Content(key, view))) << "unregistered";
+      }
+      expectNothingOfOurs();
+      EXPECT_TRUE(class_keys::DeleteTree(key, view));
+    }
+  }
+}
+
+// The class is ours whatever it holds, but not what others added to it.
+TEST_F(SelfRegistration, ProxyUnregisteringLeavesWhatOthersAddedToItsClass) {
+  const std::wstring class_key = std::wstring(L"CLSID\\") + kProxyClass;
+  const KeyContent added{L"", {Text(L"AppID", kForeignClass)}, {{L"InprocServer32", {Text(L"Foo", L"bar")}, {}}}};
+  ASSERT_NO_FATAL_FAILURE(Stage(class_key, added, 0));
   ASSERT_EQ(S_OK, CallExport(proxy_, "DllRegisterServer"));
-  EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(InterfaceKey(IID_IOPCSyncIO) + L"\\ProxyStubClsid32")));
-  EXPECT_EQ(Narrow(kProxyClass), Narrow(Value(InterfaceKey(IID_IOPCItemMgt) + L"\\ProxyStubClsid32")));
-
   ASSERT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
-  EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(InterfaceKey(IID_IOPCSyncIO) + L"\\ProxyStubClsid32")));
-  EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(InterfaceKey(IID_IOPCItemMgt) + L"\\TypeLib")));
-  EXPECT_FALSE(class_keys::Exists(InterfaceKey(IID_IOPCItemMgt) + L"\\ProxyStubClsid32"));
-  EXPECT_FALSE(class_keys::Exists(InterfaceKey(IID_IOPCServer)));
-  class_keys::DeleteTree(InterfaceKey(IID_IOPCItemMgt));
+  EXPECT_TRUE(class_keys::SameContent(added, Content(class_key)));
 }
 
 // Twice over: registering over our own keys and removing what is gone

@@ -3,29 +3,74 @@
 
 #include <cstdio>
 
+namespace {
+
+// The size of the allocation this thread has announced and not yet made.
+thread_local SIZE_T t_pendingSize = 0;
+
+class Locked {
+ public:
+  explicit Locked(CRITICAL_SECTION &lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  ~Locked() { LeaveCriticalSection(&lock_); }
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
+
+ private:
+  CRITICAL_SECTION &lock_;
+};
+
+}  // namespace
+
 TaskMemoryLedger &TaskMemoryLedger::Instance() {
   static TaskMemoryLedger *ledger = new TaskMemoryLedger();
   return *ledger;
 }
 
 HRESULT TaskMemoryLedger::Install() {
-  for (const auto &block : live_) inherited_.insert(block);
-  live_.clear();
-  allocated_ = 0;
-  freed_ = 0;
-  if (comReferences_ > 0) return S_OK;
+  {
+    Locked locked(lock_);
+    for (const auto &block : live_) inherited_.insert(block);
+    live_.clear();
+    allocated_ = 0;
+    freed_ = 0;
+    if (comReferences_ > 0) return S_OK;
+  }
   return CoRegisterMallocSpy(this);
 }
 
 HRESULT TaskMemoryLedger::Remove() {
-  if (!live_.empty()) return E_ACCESSDENIED;
-  // COM keeps the spy while any spied block lives; the test that leaked them
-  // was failed for them, so the next test takes the spy over.
-  if (!inherited_.empty()) return S_FALSE;
+  {
+    Locked locked(lock_);
+    if (!live_.empty()) return E_ACCESSDENIED;
+    // COM keeps the spy while any spied block lives; the test that leaked
+    // them was failed for them, so the next test takes the spy over.
+    if (!inherited_.empty()) return S_FALSE;
+  }
   return CoRevokeMallocSpy();
 }
 
+size_t TaskMemoryLedger::Allocated() const {
+  Locked locked(lock_);
+  return allocated_;
+}
+
+size_t TaskMemoryLedger::Freed() const {
+  Locked locked(lock_);
+  return freed_;
+}
+
+size_t TaskMemoryLedger::Live() const {
+  Locked locked(lock_);
+  return live_.size();
+}
+
+bool TaskMemoryLedger::IsLive(const void *block) const {
+  Locked locked(lock_);
+  return live_.count(block) != 0;
+}
+
 std::string TaskMemoryLedger::DescribeLive() const {
+  Locked locked(lock_);
   std::string text = std::to_string(live_.size()) + (live_.size() == 1 ? " block:" : " blocks:");
   size_t shown = 0;
   for (const auto &block : live_) {
@@ -41,6 +86,7 @@ std::string TaskMemoryLedger::DescribeLive() const {
 }
 
 void TaskMemoryLedger::Forget(void *block) {
+  Locked locked(lock_);
   if (live_.erase(block) != 0) {
     ++freed_;
   } else {
@@ -59,18 +105,25 @@ HRESULT STDMETHODCALLTYPE TaskMemoryLedger::QueryInterface(REFIID iid, void **ob
   return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE TaskMemoryLedger::AddRef() { return ++comReferences_; }
+ULONG STDMETHODCALLTYPE TaskMemoryLedger::AddRef() {
+  Locked locked(lock_);
+  return ++comReferences_;
+}
 
-ULONG STDMETHODCALLTYPE TaskMemoryLedger::Release() { return comReferences_ > 0 ? --comReferences_ : 0; }
+ULONG STDMETHODCALLTYPE TaskMemoryLedger::Release() {
+  Locked locked(lock_);
+  return comReferences_ > 0 ? --comReferences_ : 0;
+}
 
 SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreAlloc(SIZE_T cbRequest) {
-  pendingSize_ = cbRequest;
+  t_pendingSize = cbRequest;
   return cbRequest;
 }
 
 void *STDMETHODCALLTYPE TaskMemoryLedger::PostAlloc(void *pActual) {
   if (pActual != nullptr) {
-    live_[pActual] = pendingSize_;
+    Locked locked(lock_);
+    live_[pActual] = t_pendingSize;
     ++allocated_;
   }
   return pActual;
@@ -85,7 +138,7 @@ void STDMETHODCALLTYPE TaskMemoryLedger::PostFree(BOOL) {}
 
 SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreRealloc(void *pRequest, SIZE_T cbRequest, void **ppNewRequest, BOOL) {
   if (pRequest != nullptr) Forget(pRequest);
-  pendingSize_ = cbRequest;
+  t_pendingSize = cbRequest;
   *ppNewRequest = pRequest;
   return cbRequest;
 }

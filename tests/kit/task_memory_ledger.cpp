@@ -5,19 +5,8 @@
 
 namespace {
 
-// The size of the allocation this thread has announced and not yet made.
+// The size of the allocation this thread announced and has not yet made.
 thread_local SIZE_T t_pendingSize = 0;
-
-class Locked {
- public:
-  explicit Locked(CRITICAL_SECTION &lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~Locked() { LeaveCriticalSection(&lock_); }
-  Locked(const Locked &) = delete;
-  Locked &operator=(const Locked &) = delete;
-
- private:
-  CRITICAL_SECTION &lock_;
-};
 
 }  // namespace
 
@@ -27,50 +16,23 @@ TaskMemoryLedger &TaskMemoryLedger::Instance() {
 }
 
 HRESULT TaskMemoryLedger::Install() {
-  {
-    Locked locked(lock_);
-    for (const auto &block : live_) inherited_.insert(block);
-    live_.clear();
-    allocated_ = 0;
-    freed_ = 0;
-    if (comReferences_ > 0) return S_OK;
-  }
+  for (const auto &block : live_) inherited_.insert(block);
+  live_.clear();
+  allocated_ = 0;
+  freed_ = 0;
+  if (comReferences_ > 0) return S_OK;
   return CoRegisterMallocSpy(this);
 }
 
 HRESULT TaskMemoryLedger::Remove() {
-  {
-    Locked locked(lock_);
-    if (!live_.empty()) return E_ACCESSDENIED;
-    // COM keeps the spy while any spied block lives; the test that leaked
-    // them was failed for them, so the next test takes the spy over.
-    if (!inherited_.empty()) return S_FALSE;
-  }
+  if (!live_.empty()) return E_ACCESSDENIED;
+  // COM keeps the spy while any spied block lives; the test that leaked them
+  // was failed for them, so the next test takes the spy over.
+  if (!inherited_.empty()) return S_FALSE;
   return CoRevokeMallocSpy();
 }
 
-size_t TaskMemoryLedger::Allocated() const {
-  Locked locked(lock_);
-  return allocated_;
-}
-
-size_t TaskMemoryLedger::Freed() const {
-  Locked locked(lock_);
-  return freed_;
-}
-
-size_t TaskMemoryLedger::Live() const {
-  Locked locked(lock_);
-  return live_.size();
-}
-
-bool TaskMemoryLedger::IsLive(const void *block) const {
-  Locked locked(lock_);
-  return live_.count(block) != 0;
-}
-
 std::string TaskMemoryLedger::DescribeLive() const {
-  Locked locked(lock_);
   std::string text = std::to_string(live_.size()) + (live_.size() == 1 ? " block:" : " blocks:");
   size_t shown = 0;
   for (const auto &block : live_) {
@@ -86,12 +48,13 @@ std::string TaskMemoryLedger::DescribeLive() const {
 }
 
 void TaskMemoryLedger::Forget(void *block) {
-  Locked locked(lock_);
+  EnterCriticalSection(&lock_);
   if (live_.erase(block) != 0) {
     ++freed_;
   } else {
     inherited_.erase(block);
   }
+  LeaveCriticalSection(&lock_);
 }
 
 HRESULT STDMETHODCALLTYPE TaskMemoryLedger::QueryInterface(REFIID iid, void **object) {
@@ -105,15 +68,9 @@ HRESULT STDMETHODCALLTYPE TaskMemoryLedger::QueryInterface(REFIID iid, void **ob
   return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE TaskMemoryLedger::AddRef() {
-  Locked locked(lock_);
-  return ++comReferences_;
-}
+ULONG STDMETHODCALLTYPE TaskMemoryLedger::AddRef() { return ++comReferences_; }
 
-ULONG STDMETHODCALLTYPE TaskMemoryLedger::Release() {
-  Locked locked(lock_);
-  return comReferences_ > 0 ? --comReferences_ : 0;
-}
+ULONG STDMETHODCALLTYPE TaskMemoryLedger::Release() { return comReferences_ > 0 ? --comReferences_ : 0; }
 
 SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreAlloc(SIZE_T cbRequest) {
   t_pendingSize = cbRequest;
@@ -122,9 +79,10 @@ SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreAlloc(SIZE_T cbRequest) {
 
 void *STDMETHODCALLTYPE TaskMemoryLedger::PostAlloc(void *pActual) {
   if (pActual != nullptr) {
-    Locked locked(lock_);
+    EnterCriticalSection(&lock_);
     live_[pActual] = t_pendingSize;
     ++allocated_;
+    LeaveCriticalSection(&lock_);
   }
   return pActual;
 }

@@ -87,8 +87,25 @@ void WriteFullGather(TextGather &gather) {
 }
 
 bool IsControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
-bool IsBidiControl(wchar_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
-bool IsEscaped(wchar_t c) { return IsControl(c) || IsBidiControl(c); }
+
+// Characters that are not seen yet change what is shown: they reorder the
+// line (bidirectional marks, embeddings, overrides and isolates), break it
+// in some viewers (line and paragraph separator), or take no room, so that
+// two different names look alike (soft hyphen, zero-width and invisible
+// characters, the byte order mark, annotation marks).
+bool IsInvisible(wchar_t c) {
+  return c == 0x00AD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+}
+
+// Whether the unit at `at` is shown as an escape. A surrogate is, unless it
+// is half of a pair: `at` is never the second half of one (a pair is taken
+// whole from its first half, and after a backslash no pair can be open).
+bool IsEscapedAt(const wchar_t *at) {
+  const wchar_t c = *at;
+  if (IsControl(c) || IsInvisible(c) || IsLowSurrogate(c)) return true;
+  return IsHighSurrogate(c) && !IsLowSurrogate(at[1]);
+}
 
 void GatherEscape(TextGather &gather, wchar_t c) {
   wchar_t escape[8];
@@ -116,12 +133,16 @@ void GatherName(TextGather &gather, const wchar_t *name) {
   const wchar_t *run = name;
   for (const wchar_t *at = name; *at != L'\0'; ++at) {
     const wchar_t c = *at;
-    if (!IsEscaped(c) && c != L'\\') continue;
+    if (IsHighSurrogate(c) && IsLowSurrogate(at[1])) {
+      ++at;  // a pair stands for one character, shown as it is
+      continue;
+    }
+    if (!IsEscapedAt(at) && c != L'\\') continue;
     GatherText(gather, run, static_cast<size_t>(at - run));
     run = at + 1;
     if (c == L'\\') {
       const wchar_t next = at[1];
-      const bool doubled = next == L'\\' || next == L'x' || next == L'u' || (next != L'\0' && IsEscaped(next));
+      const bool doubled = next == L'\\' || next == L'x' || next == L'u' || (next != L'\0' && IsEscapedAt(at + 1));
       GatherText(gather, L"\\\\", doubled ? 2 : 1);
     } else {
       GatherEscape(gather, c);

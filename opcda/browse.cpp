@@ -15,6 +15,12 @@ namespace {
 HRESULT BrowseFlat(IOPCBrowseServerAddressSpace *browse, IEnumString **names) {
   *names = nullptr;
   HRESULT hr = browse->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, names);
+  // An enumerator beside a failure is a reference all the same (the stub of
+  // an out-of-process server marshals it whatever the result).
+  if (FAILED(hr) && *names != nullptr) {
+    (*names)->Release();
+    *names = nullptr;
+  }
   // A success without an enumerator is no enumeration at all.
   if (SUCCEEDED(hr) && *names == nullptr) hr = E_POINTER;
   return hr;
@@ -42,7 +48,10 @@ TagNameTable EmptyTable() { return TagNameTable{0, 0, nullptr, nullptr}; }
 TagNameTable BrowseTagNames(IOPCServer *server) {
   IOPCBrowseServerAddressSpace *browse = nullptr;
   HRESULT hr = server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse));
-  if (FAILED(hr) || browse == nullptr) return EmptyTable();
+  if (FAILED(hr) || browse == nullptr) {
+    if (browse != nullptr) browse->Release();  // refused, yet handed back
+    return EmptyTable();
+  }
 
   // First enumeration: list, count and measure.
   LONG count = 0;

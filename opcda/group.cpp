@@ -1,5 +1,10 @@
 // Group stage: one group, one item per tag, the stage that runs while they
 // are registered, and the teardown in reverse order of creation.
+//
+// Out-pointers are null before every call, so whatever is in them after it
+// came from the server and is the monitor's to free or release, even beside
+// a failure: a well-behaved server hands nothing back then, but the stub of
+// an out-of-process server marshals its out-parameters whatever the result.
 #include "group.h"
 
 #include <cstdlib>
@@ -14,8 +19,12 @@ int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *ser
   IUnknown *group = nullptr;
   HRESULT hr = server->AddGroup(GROUP_NAME, TRUE, 0, 1, nullptr, nullptr, 0, &handle, &revisedRate,
                                 IID_IOPCItemMgt, &group);
-  // A failed call's out-parameters are undefined and are not touched.
-  if (FAILED(hr) || group == nullptr) return 0;
+  if (FAILED(hr) || group == nullptr) {
+    // No group to remove, but a reference handed back beside the failure
+    // is ours to release.
+    if (group != nullptr) group->Release();
+    return 0;
+  }
   *itemMgt = static_cast<IOPCItemMgt *>(group);
   *serverGroupHandle = handle;
   return 1;
@@ -45,7 +54,7 @@ int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut
     registered = 1;
   }
   // The blob, if the server sent one, is the client's to free like the arrays.
-  if (SUCCEEDED(hr) && results != nullptr) CoTaskMemFree(results[0].pBlob);
+  if (results != nullptr) CoTaskMemFree(results[0].pBlob);
   CoTaskMemFree(results);
   CoTaskMemFree(errors);
   return registered;
@@ -63,8 +72,8 @@ int RegisterItems(IOPCItemMgt *itemMgt, const TagNameTable &names, ItemHandleTab
 void UnregisterItems(IOPCItemMgt *itemMgt, const ItemHandleTable &handles) {
   HRESULT *errors = nullptr;
   const DWORD count = handles.count > 0 ? static_cast<DWORD>(handles.count) : 0;
-  HRESULT hr = itemMgt->RemoveItems(count, handles.handles, &errors);
-  if (SUCCEEDED(hr)) CoTaskMemFree(errors);
+  (void)itemMgt->RemoveItems(count, handles.handles, &errors);
+  CoTaskMemFree(errors);
 }
 
 void DeleteMonitorGroup(IOPCServer *server, IOPCItemMgt *itemMgt, OPCHANDLE serverGroupHandle) {

@@ -1,30 +1,34 @@
 // Synchronous cache read of one item. The sync interface is asked for anew
-// for every read and released right after it.
+// for every read and released right after it. What the server hands back is
+// freed or released even beside a failure: the out-pointers are null before
+// each call, and the stub of an out-of-process server marshals its
+// out-parameters whatever the result.
 #include "read.h"
 
 int ReadItemSample(IOPCItemMgt *itemMgt, OPCHANDLE serverHandle, ItemSample &sample) {
   IOPCSyncIO *syncIO = nullptr;
   HRESULT hr = itemMgt->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&syncIO));
-  if (FAILED(hr) || syncIO == nullptr) return 0;
+  if (FAILED(hr) || syncIO == nullptr) {
+    if (syncIO != nullptr) syncIO->Release();
+    return 0;
+  }
 
   OPCITEMSTATE *states = nullptr;
   HRESULT *errors = nullptr;
   hr = syncIO->Read(OPC_DS_CACHE, 1, &serverHandle, &states, &errors);
 
+  // The per-item error is not consulted: the state is shown as delivered.
+  // A success that hands back no arrays is a failed read.
   int filled = 0;
-  if (SUCCEEDED(hr)) {
-    // The per-item error is not consulted: the state is shown as delivered.
-    // A success that hands back no arrays is a failed read.
-    if (states != nullptr && errors != nullptr) {
-      (void)VariantCopy(&sample.value, &states[0].vDataValue);
-      sample.quality = states[0].wQuality;
-      sample.timeStamp = states[0].ftTimeStamp;
-      filled = 1;
-    }
-    if (states != nullptr) (void)VariantClear(&states[0].vDataValue);
-    CoTaskMemFree(states);
-    CoTaskMemFree(errors);
+  if (SUCCEEDED(hr) && states != nullptr && errors != nullptr) {
+    (void)VariantCopy(&sample.value, &states[0].vDataValue);
+    sample.quality = states[0].wQuality;
+    sample.timeStamp = states[0].ftTimeStamp;
+    filled = 1;
   }
+  if (states != nullptr) (void)VariantClear(&states[0].vDataValue);
+  CoTaskMemFree(states);
+  CoTaskMemFree(errors);
   syncIO->Release();
   return filled;
 }

@@ -245,12 +245,17 @@ AddressSpace BuildHugeSpace() { return BuildNumberedSpace(100000, L"Huge.Tag.%06
 
 // Names that act on a terminal when shown raw: a window title, the cursor
 // sent home, a bare CR, an 8-bit CSI, a bidirectional override and isolate,
-// DEL; beside them backslashes and non-ASCII that must stay as they are.
+// DEL; names that reorder or break the line or cannot be told apart: a
+// trailing right-to-left mark, line and paragraph separators, zero-width
+// characters, a surrogate without its pair beside the replacement character
+// it must not look like; beside them backslashes and non-ASCII that must
+// stay as they are.
 AddressSpace BuildHostileNamesSpace() {
   const wchar_t *const names[] = {
       L"Title\x1B]0;pwned\x07",    L"\x1B[1;1HHome",       L"Over\rWrite",    L"Bidi\u202Eevil",
       L"Csi\x9B" L"2J",             L"Del\x7F.Isolate\u2066", L"Back\\x1B", L"Line1\\Valve",
-      L"Temp_\u00B0C",
+      L"Temp_\u00B0C",             L"Rtl\u200F",            L"Sep\u2028Para\u2029", L"Zw\u200B\uFEFF\u00AD",
+      L"Lone\xD800",               L"Lone\uFFFD",
   };
   AddressSpace space;
   short value = 1;

@@ -1,11 +1,12 @@
 // BrowseTagNames and FreeTagNameTable against a fake server: the two flat
 // enumerations, what is printed, the table's layout, and what is released
-// and freed on every path.
+// and freed on every path, also what a failing server hands back anyway.
 #include "browse.h"
 
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "com_test.h"
@@ -55,9 +56,14 @@ class BrowseTest : public ComTest {
 TEST_F(BrowseTest, MissingBrowseInterfaceGivesEmptyTableSilently) {
   server.names = {L"A"};
   size_t asked = 0;
-  for (Answer answer : {Answer::Refuse, Answer::SucceedNull}) {
-    SCOPED_TRACE(answer == Answer::Refuse ? "refused" : "S_OK with null");
-    server.SetAnswer(IID_IOPCBrowseServerAddressSpace, answer);
+  const std::pair<Answer, const char *> answers[] = {
+      {Answer::Refuse, "refused"},
+      {Answer::SucceedNull, "S_OK with null"},
+      {Answer::RefuseHandingOut, "refused, yet handed out"},
+  };
+  for (const auto &answer : answers) {
+    SCOPED_TRACE(answer.second);
+    server.SetAnswer(IID_IOPCBrowseServerAddressSpace, answer.first);
     table = BrowseTagNames(&server);
     EXPECT_EQ(0, table.count);
     EXPECT_EQ(nullptr, table.entries);
@@ -78,6 +84,21 @@ TEST_F(BrowseTest, FailingFirstBrowsePrintsNothingAndStillMakesTheSecond) {
   EXPECT_EQ(L"", Printed());
   EXPECT_REFS(&second, 0u);
   EXPECT_REFS(&server, 0u);
+}
+
+TEST_F(BrowseTest, FailingBrowsesThatHandOutAnEnumeratorAnywayReleaseItUnused) {
+  server.names = {L"A", L"B"};
+  server.handOutThenFail = E_FAIL;
+  ExpectFlatBrowse().Times(2);
+
+  table = BrowseTagNames(&server);
+  EXPECT_EQ(0, table.count);
+  EXPECT_EQ(L"", Printed());
+  ASSERT_EQ(2u, server.EnumeratorsMade());
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_REFS(&server.MadeEnumerator(i), 0u);
+    EXPECT_EQ(0u, server.MadeEnumerator(i).position) << "enumerator " << i + 1 << " was read";
+  }
 }
 
 TEST_F(BrowseTest, BrowseSucceedingWithoutEnumeratorIsNoEnumeration) {

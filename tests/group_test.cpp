@@ -1,6 +1,7 @@
 // The group stage against a fake server and group: the group's creation
 // parameters, one item definition per AddItems call, what ends the
-// registration, the stage run in between, and the teardown order.
+// registration, the stage run in between, the teardown order, and what a
+// failing server hands back all the same freed or released.
 #include "group.h"
 
 #include <string>
@@ -16,6 +17,7 @@ namespace {
 using ::testing::_;
 using ::testing::AllOf;
 using ::testing::DoAll;
+using ::testing::DoDefault;
 using ::testing::Eq;
 using ::testing::Field;
 using ::testing::InSequence;
@@ -115,13 +117,14 @@ TEST_F(GroupTest, GroupIsCreatedWithTheMonitorsParameters) {
 }
 
 TEST_F(GroupTest, GroupNotCreatedHoldsNothingAndEndsTheStageSilently) {
-  // Failing; failing with a stray pointer left behind; S_OK without a group.
-  IUnknown *stray = static_cast<IOPCItemMgt *>(&group);
+  // Failing; failing with the group handed out all the same (a reference
+  // the monitor must release); S_OK without a group.
+  server.handOutThenFail = E_OUTOFMEMORY;
   ExpectAddGroup()
       .WillOnce(Return(E_FAIL))
-      .WillOnce(DoAll(SetArgPointee<10>(stray), Return(E_OUTOFMEMORY)))
+      .WillOnce(DoDefault())
       .WillOnce(DoAll(SetArgPointee<10>(nullptr), Return(S_OK)))
-      .WillOnce(Return(E_FAIL))
+      .WillOnce(DoDefault())
       .WillOnce(DoAll(SetArgPointee<10>(nullptr), Return(S_OK)));
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE("AddGroup answer " + std::to_string(i + 1));
@@ -342,6 +345,28 @@ TEST_F(GroupTest, BlobOfTheResultIsFreed) {
   ASSERT_NE(nullptr, blob);
   EXPECT_FALSE(Ledger().IsLive(blob)) << "the blob is still allocated";
   EXPECT_EQ(0u, Ledger().Live());
+}
+
+TEST_F(GroupTest, FailingCallsThatHandBackAnywayLeakNothing) {
+  // AddItems failing with results (a blob in each) and errors handed back;
+  // RemoveItems failing with its errors handed back.
+  group.blobSize = 16;
+  group.handOutThenFail = E_FAIL;
+  EXPECT_CALL(group, AddItems(1u, DefinesItem(L"A"), NotNull(), NotNull()));
+  OPCHANDLE handle = 0xBAD;
+  const size_t allocated = Ledger().Allocated();
+
+  EXPECT_EQ(0, RegisterItem(&group, L"A", &handle));
+  EXPECT_EQ(0xBADu, handle);
+  EXPECT_EQ(allocated + 3, Ledger().Allocated()) << "results, errors and a blob handed back";
+  EXPECT_EQ(0u, Ledger().Live()) << "what the failing AddItems handed back is freed";
+
+  OPCHANDLE storage[1] = {group.AddItem(L"B")};
+  EXPECT_CALL(group, RemoveItems(1u, Eq(storage), NotNull()));
+  UnregisterItems(&group, ItemHandleTable{1, storage});
+  EXPECT_EQ(allocated + 4, Ledger().Allocated()) << "errors handed back";
+  EXPECT_EQ(0u, Ledger().Live()) << "what the failing RemoveItems handed back is freed";
+  EXPECT_REFS(&group, 0u);
 }
 
 TEST_F(GroupTest, UnregisterRemovesTheWholeTableAndFreesTheErrors) {

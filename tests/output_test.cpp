@@ -1,7 +1,8 @@
 // UTF-16 to UTF-8 for redirected standard output: every character intact,
 // pairs joined, lone surrogates replaced, and a full buffer cut only
-// between characters. Names as shown: controls and bidirectional marks
-// escaped, nothing else touched, every shown name readable back to one.
+// between characters. Names as shown: controls, bidirectional marks,
+// separators, invisible characters and lone surrogates escaped, nothing
+// else touched, every shown name readable back to one.
 #include "output.h"
 
 #include <gtest/gtest.h>
@@ -106,7 +107,7 @@ std::wstring Shown(const std::wstring &name) {
   return g_shown;
 }
 
-TEST_F(OutputTest, ShowsControlsAndBidiMarksAsEscapesAndAllElseAsDelivered) {
+TEST_F(OutputTest, ShowsControlsMarksAndLoneSurrogatesAsEscapesAndAllElseAsDelivered) {
   const struct {
     std::wstring name;
     std::wstring shown;
@@ -116,9 +117,18 @@ TEST_F(OutputTest, ShowsControlsAndBidiMarksAsEscapesAndAllElseAsDelivered) {
       {L"a\rb\nc\td\x01", L"a\\x0Db\\x0Ac\\x09d\\x01"},
       {L"\x1F \x7E\x7F", L"\\x1F ~\\x7F"},
       {L"\x80\x9B\x9F\xA0", L"\\x80\\x9B\\x9F\xA0"},
-      {L"\u2029\u202A\u202E\u202F", L"\u2029\\u202A\\u202E\u202F"},
-      {L"\u2065\u2066\u2069\u206A", L"\u2065\\u2066\\u2069\u206A"},
-      {L"Temp_\u00b0C \u540d \xD83D\xDE00 \xD83D", L"Temp_\u00b0C \u540d \xD83D\xDE00 \xD83D"},
+      {L"\u2027\u2028\u2029\u202A\u202E\u202F", L"\u2027\\u2028\\u2029\\u202A\\u202E\u202F"},
+      {L"\u205F\u2060\u2064\u2065\u2066\u206F\u2070", L"\u205F\\u2060\\u2064\u2065\\u2066\\u206F\u2070"},
+      {L"\u00AC\u00AD\u00AE \u061B\u061C\u061D \u180D\u180E\u180F",
+       L"\u00AC\\u00AD\u00AE \u061B\\u061C\u061D \u180D\\u180E\u180F"},
+      {L"\u200A\u200B\u200F\u2010 \uFEFE\uFEFF\uFF00 \uFFF8\uFFF9\uFFFB\uFFFC",
+       L"\u200A\\u200B\\u200F\u2010 \uFEFE\\uFEFF\uFF00 \uFFF8\\uFFF9\\uFFFB\uFFFC"},
+      // A pair passes as it is; a surrogate alone shows as its code, so it
+      // never looks like U+FFFD, which passes as it is.
+      {L"Temp_\u00b0C \u540d \xD83D\xDE00", L"Temp_\u00b0C \u540d \xD83D\xDE00"},
+      {L"A\xD800|A\xDC00|A\uFFFD", L"A\\uD800|A\\uDC00|A\uFFFD"},
+      {L"\xDE00\xD83D", L"\\uDE00\\uD83D"},
+      {L"\xD83D\xD83D\xDE00\xDE00", L"\\uD83D\xD83D\xDE00\\uDE00"},
       // A backslash is doubled only where what follows could read as an
       // escape or as a doubled backslash.
       {L"Line1\\Valve \\U \\X", L"Line1\\Valve \\U \\X"},
@@ -126,6 +136,8 @@ TEST_F(OutputTest, ShowsControlsAndBidiMarksAsEscapesAndAllElseAsDelivered) {
       {L"\\u202E", L"\\\\u202E"},
       {L"a\\\\b", L"a\\\\\\b"},
       {L"\\\x1B", L"\\\\\\x1B"},
+      {L"\\\u200F \\\xDC00 \\\xD83D", L"\\\\\\u200F \\\\\\uDC00 \\\\\\uD83D"},
+      {L"\\\xD83D\xDE00", L"\\\xD83D\xDE00"},
       {L"end\\", L"end\\"},
       {L"", L""},
   };
@@ -157,10 +169,27 @@ std::wstring ReadBack(const std::wstring &shown) {
   return name;
 }
 
+// Whether a shown name holds a surrogate that is not half of a pair.
+bool HoldsLoneSurrogate(const std::wstring &shown) {
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const wchar_t c = shown[i];
+    const bool paired = c >= 0xD800 && c <= 0xDBFF && i + 1 < shown.size() && shown[i + 1] >= 0xDC00 &&
+                        shown[i + 1] <= 0xDFFF;
+    if (paired) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      return true;
+    }
+  }
+  return false;
+}
+
 TEST_F(OutputTest, EveryShownNameReadsBackToTheNameAndHoldsNoControl) {
   // Every name of up to four characters from those that meet at the edges
-  // of the escapes.
-  const wchar_t alphabet[] = {L'\\', L'x', L'u', L'1', L'B', L'\x1B', L'\x85', L'\u202E'};
+  // of the escapes: the halves of a pair among them, alone, reversed and
+  // joined.
+  const wchar_t alphabet[] = {L'\\',   L'x',     L'u',     L'1',     L'B',     L'\x1B',
+                              L'\x85', L'\u202E', L'\u200F', L'\xD83D', L'\xDE00'};
   std::vector<std::wstring> names = {L""};
   for (size_t start = 0, length = 0; length < 4; ++length) {
     const size_t end = names.size();
@@ -172,7 +201,11 @@ TEST_F(OutputTest, EveryShownNameReadsBackToTheNameAndHoldsNoControl) {
   for (const std::wstring &name : names) {
     const std::wstring shown = Shown(name);
     ASSERT_EQ(name, ReadBack(shown)) << "shown as " << testing::PrintToString(shown);
-    for (wchar_t c : shown) ASSERT_TRUE(c >= 0x20 && c != 0x7F && c != 0x85 && c != 0x202E) << "in " << testing::PrintToString(shown);
+    for (wchar_t c : shown) {
+      ASSERT_TRUE(c >= 0x20 && c != 0x7F && c != 0x85 && c != 0x202E && c != 0x200F)
+          << "in " << testing::PrintToString(shown);
+    }
+    ASSERT_FALSE(HoldsLoneSurrogate(shown)) << "in " << testing::PrintToString(shown);
   }
 }
 

@@ -1,9 +1,11 @@
 // ReadItemSample against a fake group: the sync interface asked for and
 // released per read, the exact Read arguments, what is copied into the
-// caller's sample and what is freed, on success and on every failure.
+// caller's sample and what is freed, on success and on every failure, also
+// where a failing server hands things back all the same.
 #include "read.h"
 
 #include <string>
+#include <utility>
 
 #include "com_test.h"
 #include "fake_group.h"
@@ -12,6 +14,7 @@
 namespace {
 
 using ::testing::_;
+using ::testing::DoDefault;
 using ::testing::Field;
 using ::testing::Invoke;
 using ::testing::NotNull;
@@ -44,9 +47,14 @@ TEST_F(ReadTest, GroupWithoutSyncIOReadsNothing) {
   StrictMock<FakeGroup> group;
   const OPCHANDLE handle = group.AddItem(L"A");
   size_t asked = 0;
-  for (Answer answer : {Answer::Refuse, Answer::SucceedNull}) {
-    SCOPED_TRACE(answer == Answer::Refuse ? "refused" : "S_OK with null");
-    group.SetAnswer(IID_IOPCSyncIO, answer);
+  const std::pair<Answer, const char *> answers[] = {
+      {Answer::Refuse, "refused"},
+      {Answer::SucceedNull, "S_OK with null"},
+      {Answer::RefuseHandingOut, "refused, yet handed out"},
+  };
+  for (const auto &answer : answers) {
+    SCOPED_TRACE(answer.second);
+    group.SetAnswer(IID_IOPCSyncIO, answer.first);
     ItemSample sample = MarkedSample();
     EXPECT_EQ(0, ReadItemSample(&group, handle, sample));
     ExpectUnread(sample);
@@ -73,15 +81,28 @@ TEST_F(ReadTest, ReadAsksTheCacheForTheOneHandle) {
 }
 
 TEST_F(ReadTest, FailingReadLeavesTheSampleAndReleasesSyncIO) {
+  // Failing with nothing handed back, then failing with both arrays handed
+  // back all the same: the state's string value, the states and the errors
+  // are freed.
   StrictMock<FakeGroup> group;
+  group.initial.value = TestVariant::Bstr(L"left behind");
   const OPCHANDLE handle = group.AddItem(L"A");
   group.AddRef();  // the group stage's reference
-  EXPECT_CALL(group, Read(OPC_DS_CACHE, 1u, Pointee(handle), NotNull(), NotNull())).WillOnce(Return(E_FAIL));
-  ItemSample sample = MarkedSample();
-
-  EXPECT_EQ(0, ReadItemSample(&group, handle, sample));
-  ExpectUnread(sample);
-  EXPECT_REFS(&group, 1u);
+  group.handOutThenFail = E_FAIL;
+  EXPECT_CALL(group, Read(OPC_DS_CACHE, 1u, Pointee(handle), NotNull(), NotNull()))
+      .WillOnce(Return(E_FAIL))
+      .WillOnce(DoDefault());
+  const size_t live = Ledger().Live();
+  const size_t allocated = Ledger().Allocated();
+  for (const char *failure : {"nothing handed back", "arrays handed back"}) {
+    SCOPED_TRACE(failure);
+    ItemSample sample = MarkedSample();
+    EXPECT_EQ(0, ReadItemSample(&group, handle, sample));
+    ExpectUnread(sample);
+    EXPECT_EQ(live, Ledger().Live()) << "what the failing read handed back is freed";
+    EXPECT_REFS(&group, 1u);
+  }
+  EXPECT_EQ(allocated + 3, Ledger().Allocated()) << "the server handed back states, errors and a string";
   group.Release();
 }
 

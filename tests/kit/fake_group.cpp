@@ -92,13 +92,17 @@ HRESULT FakeGroup::DefaultAddItems(DWORD dwCount, OPCITEMDEF *pItemArray, OPCITE
       results[i].hServer = AddItem(definition.szItemID, definition.hClient);
       results[i].vtCanonicalDataType = initial.value.get().vt;
       results[i].dwAccessRights = OPC_READABLE;
+      if (blobSize != 0) {
+        results[i].pBlob = TaskArray<BYTE>(blobSize);
+        results[i].dwBlobSize = results[i].pBlob != nullptr ? blobSize : 0;
+      }
       errors[i] = S_OK;
     }
     if (FAILED(errors[i])) hr = S_FALSE;
   }
   *ppAddResults = results;
   *ppErrors = errors;
-  return hr;
+  return FAILED(handOutThenFail) ? handOutThenFail : hr;
 }
 
 HRESULT FakeGroup::DefaultRemoveItems(DWORD dwCount, OPCHANDLE *phServer, HRESULT **ppErrors) {
@@ -113,7 +117,7 @@ HRESULT FakeGroup::DefaultRemoveItems(DWORD dwCount, OPCHANDLE *phServer, HRESUL
     if (FAILED(errors[i])) hr = S_FALSE;
   }
   *ppErrors = errors;
-  return hr;
+  return FAILED(handOutThenFail) ? handOutThenFail : hr;
 }
 
 HRESULT FakeGroup::DefaultRead(OPCDATASOURCE, DWORD dwCount, OPCHANDLE *phServer, OPCITEMSTATE **ppItemValues,
@@ -148,7 +152,7 @@ HRESULT FakeGroup::DefaultRead(OPCDATASOURCE, DWORD dwCount, OPCHANDLE *phServer
   }
   *ppItemValues = states;
   *ppErrors = errors;
-  return hr;
+  return FAILED(handOutThenFail) ? handOutThenFail : hr;
 }
 
 void PrintTo(const OPCITEMDEF &definition, std::ostream *os) {

@@ -10,6 +10,10 @@
 //    quality, time stamp, client handle); an unknown handle gets
 //    OPC_E_INVALIDHANDLE, VT_EMPTY, bad quality, and the call S_FALSE.
 //  - Every other method answers E_NOTIMPL. A zero count is E_INVALIDARG.
+// With `handOutThenFail` set to a failure code, AddItems, RemoveItems and
+// Read do as above, hand their arrays back and answer that code: a server
+// that fails yet hands memory back, as the stub of an out-of-process server
+// marshals out-parameters whatever the result.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -101,6 +105,8 @@ class FakeGroup : public IOPCItemMgt, public IOPCSyncIO, public CountedObject {
   OPCHANDLE nextHandle = 0x100;             // the next item's server handle
   std::set<std::wstring> rejected;          // item IDs AddItems refuses
   HRESULT rejection = OPC_E_UNKNOWNITEMID;  // their per-item error
+  DWORD blobSize = 0;                       // AddItems gives each accepted item a blob this long
+  HRESULT handOutThenFail = S_OK;           // see above
 };
 
 // Failure messages show item definitions field by field.

@@ -28,12 +28,13 @@ HRESULT FakeServer::DefaultBrowse(OPCBROWSETYPE, LPCWSTR, VARTYPE, DWORD, LPENUM
     *ppIEnumString = queued_.front();
     queued_.pop_front();
     (*ppIEnumString)->AddRef();
-    return S_OK;
+    return FAILED(handOutThenFail) ? handOutThenFail : S_OK;
   }
   made_.push_back(std::make_unique<::testing::NiceMock<FakeEnumString>>(
       names, Name() + " enumerator " + std::to_string(made_.size() + 1)));
   *ppIEnumString = made_.back().get();
   (*ppIEnumString)->AddRef();
+  if (FAILED(handOutThenFail)) return handOutThenFail;
   return names.empty() ? S_FALSE : S_OK;
 }
 
@@ -47,6 +48,7 @@ HRESULT FakeServer::DefaultAddGroup(LPCWSTR, BOOL, DWORD dwRequestedUpdateRate, 
   if (FAILED(hr)) return hr;
   *phServerGroup = groupHandle;
   *pRevisedUpdateRate = dwRequestedUpdateRate < fastestRate ? fastestRate : dwRequestedUpdateRate;
+  if (FAILED(handOutThenFail)) return handOutThenFail;
   return dwRequestedUpdateRate < fastestRate ? OPC_S_UNSUPPORTEDRATE : S_OK;
 }
 

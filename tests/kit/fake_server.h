@@ -11,6 +11,10 @@
 //  - RemoveGroup of `groupHandle` is S_OK once the group holds no more
 //    references, OPC_S_INUSE before; E_INVALIDARG for another handle.
 //  - Every other method answers E_NOTIMPL.
+// With `handOutThenFail` set to a failure code, BrowseOPCItemIDs and
+// AddGroup hand out what they made as above and answer that code: a server
+// that fails yet hands a reference back, as the stub of an out-of-process
+// server marshals out-parameters whatever the result.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -79,6 +83,7 @@ class FakeServer : public IOPCServer, public IOPCBrowseServerAddressSpace, publi
   FakeGroup *group = nullptr;       // what AddGroup hands out
   OPCHANDLE groupHandle = 0x6701;   // its server group handle
   DWORD fastestRate = 100;          // AddGroup revises faster rates to this
+  HRESULT handOutThenFail = S_OK;   // see above
 
  private:
   std::deque<IEnumString *> queued_;

@@ -62,7 +62,12 @@ TEST_F(KitTest, FakesAnswerQueryInterfaceAsTold) {
   EXPECT_HR(S_OK, group.QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync)));
   EXPECT_EQ(nullptr, sync);
   EXPECT_REFS(&group, 0u);
-  EXPECT_EQ(3u, group.Queries(IID_IOPCSyncIO));
+  group.SetAnswer(IID_IOPCSyncIO, Answer::RefuseHandingOut);
+  EXPECT_HR(E_NOINTERFACE, group.QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&sync)));
+  EXPECT_EQ(static_cast<IOPCSyncIO *>(&group), sync);
+  EXPECT_REFS(&group, 1u);
+  group.Release();
+  EXPECT_EQ(4u, group.Queries(IID_IOPCSyncIO));
 }
 
 TEST(KitEndChecks, OverReleaseAndDestructionWithReferencesFail) {

@@ -44,8 +44,8 @@ void CountedObject::SetAnswer(REFIID iid, Answer answer) {
     entry->answer = answer;
     return;
   }
-  if (answer == Answer::Offer) {
-    ADD_FAILURE() << name_ << " cannot offer " << GuidText(iid) << ": it does not implement it";
+  if (answer == Answer::Offer || answer == Answer::RefuseHandingOut) {
+    ADD_FAILURE() << name_ << " cannot hand out " << GuidText(iid) << ": it does not implement it";
     return;
   }
   interfaces_.push_back(Entry{iid, nullptr, answer});
@@ -65,7 +65,7 @@ HRESULT CountedObject::AnswerQuery(REFIID iid, void **object) {
   if (entry->answer == Answer::SucceedNull) return S_OK;
   *object = entry->pointer;
   CountAddRef();
-  return S_OK;
+  return entry->answer == Answer::RefuseHandingOut ? E_NOINTERFACE : S_OK;
 }
 
 ULONG CountedObject::CountAddRef() { return static_cast<ULONG>(++references_); }

@@ -1,8 +1,8 @@
 // What every fake COM object of the kit shares: a real reference count, the
 // answers it gives to QueryInterface (per interface: offer, refuse, or the
-// misbehaving "S_OK with null"), a log of the interfaces asked for, and a
-// registry of the fakes alive, so that the end of each test can check that
-// every one is back to zero references. Also RefCount(), the AddRef-then-
+// misbehaving "S_OK with null" and "refused, yet handed out"), a log of the
+// interfaces asked for, and a registry of the fakes alive, so that the end
+// of each test can check that every one is back to zero references. Also RefCount(), the AddRef-then-
 // Release probe, and EXPECT_REFS built on it.
 //
 // The fakes belong to the test (a local or a fixture member); reaching zero
@@ -26,6 +26,9 @@ enum class Answer {
   Offer,        // S_OK, the interface, one reference added
   Refuse,       // E_NOINTERFACE, null
   SucceedNull,  // S_OK but null: a misbehaving object
+  // E_NOINTERFACE, yet the interface handed out with one reference, as an
+  // out-of-process answer carries a pointer back whatever the result
+  RefuseHandingOut,
 };
 
 class CountedObject {
@@ -39,8 +42,8 @@ class CountedObject {
   // Negative after a Release with no reference held.
   LONG References() const { return references_; }
 
-  // Changes the answer for an interface. Offer is possible only for the
-  // interfaces the fake implements.
+  // Changes the answer for an interface. Offer and RefuseHandingOut are
+  // possible only for the interfaces the fake implements.
   void SetAnswer(REFIID iid, Answer answer);
 
   // How often QueryInterface was asked for `iid`, and every IID asked for.

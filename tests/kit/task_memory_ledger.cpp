@@ -3,6 +3,13 @@
 
 #include <cstdio>
 
+namespace {
+
+// The size of the allocation this thread announced and has not yet made.
+thread_local SIZE_T t_pendingSize = 0;
+
+}  // namespace
+
 TaskMemoryLedger &TaskMemoryLedger::Instance() {
   static TaskMemoryLedger *ledger = new TaskMemoryLedger();
   return *ledger;
@@ -41,11 +48,13 @@ std::string TaskMemoryLedger::DescribeLive() const {
 }
 
 void TaskMemoryLedger::Forget(void *block) {
+  EnterCriticalSection(&lock_);
   if (live_.erase(block) != 0) {
     ++freed_;
   } else {
     inherited_.erase(block);
   }
+  LeaveCriticalSection(&lock_);
 }
 
 HRESULT STDMETHODCALLTYPE TaskMemoryLedger::QueryInterface(REFIID iid, void **object) {
@@ -64,14 +73,16 @@ ULONG STDMETHODCALLTYPE TaskMemoryLedger::AddRef() { return ++comReferences_; }
 ULONG STDMETHODCALLTYPE TaskMemoryLedger::Release() { return comReferences_ > 0 ? --comReferences_ : 0; }
 
 SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreAlloc(SIZE_T cbRequest) {
-  pendingSize_ = cbRequest;
+  t_pendingSize = cbRequest;
   return cbRequest;
 }
 
 void *STDMETHODCALLTYPE TaskMemoryLedger::PostAlloc(void *pActual) {
   if (pActual != nullptr) {
-    live_[pActual] = pendingSize_;
+    EnterCriticalSection(&lock_);
+    live_[pActual] = t_pendingSize;
     ++allocated_;
+    LeaveCriticalSection(&lock_);
   }
   return pActual;
 }
@@ -85,7 +96,7 @@ void STDMETHODCALLTYPE TaskMemoryLedger::PostFree(BOOL) {}
 
 SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreRealloc(void *pRequest, SIZE_T cbRequest, void **ppNewRequest, BOOL) {
   if (pRequest != nullptr) Forget(pRequest);
-  pendingSize_ = cbRequest;
+  t_pendingSize = cbRequest;
   *ppNewRequest = pRequest;
   return cbRequest;
 }

@@ -2,7 +2,9 @@
 // every CoTaskMemAlloc, CoTaskMemFree and CoTaskMemRealloc of the process
 // (BSTRs included, with OANOCACHE=1) and keeps the blocks allocated since
 // the start of the test that are not yet freed. The spy adds no header: it
-// hands every request through unchanged.
+// hands every request through unchanged. Blocks come and go on any thread
+// (a stub allocates on COM's own threads); the counts are read on the
+// test's thread between calls.
 //
 // Also the helpers that build what a server hands out from the task
 // allocator, for custom actions of the fakes.
@@ -60,11 +62,11 @@ class TaskMemoryLedger final : public IMallocSpy {
   void STDMETHODCALLTYPE PostHeapMinimize() override;
 
  private:
-  TaskMemoryLedger() = default;
+  TaskMemoryLedger() { InitializeCriticalSection(&lock_); }
   void Forget(void *block);
 
+  CRITICAL_SECTION lock_;    // over the blocks and counts while calls run
   ULONG comReferences_ = 0;  // > 0 while COM holds the spy
-  SIZE_T pendingSize_ = 0;
   size_t allocated_ = 0;
   size_t freed_ = 0;
   std::unordered_map<const void *, SIZE_T> live_;       // this test's blocks

@@ -11,6 +11,39 @@
 #include "task_memory.h"
 
 namespace simserver {
+namespace {
+
+// The types a read can deliver a tag's value in: those VariantChangeType
+// converts every canonical type of the simulation to (a text only when it
+// reads as one), and VT_EMPTY for the tag's own. An item asking for any
+// other would fail every read.
+bool DeliverableType(VARTYPE requested) {
+  switch (requested) {
+    case VT_EMPTY:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_BOOL:
+    case VT_DECIMAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
 
 GroupObject::GroupObject(std::shared_ptr<const Simulation> simulation, std::wstring name, OPCHANDLE client_handle)
     : simulation_(std::move(simulation)), name_(std::move(name)), client_handle_(client_handle) {
@@ -83,7 +116,12 @@ HRESULT GroupObject::ResolveItems(DWORD count, const OPCITEMDEF *defs, bool add,
         all_ok = false;
         continue;
       }
-      // Any requested type is accepted; each read converts the value.
+      if (!DeliverableType(def.vtRequestedDataType)) {
+        errors[i] = OPC_E_BADTYPE;
+        all_ok = false;
+        continue;
+      }
+      // Each read converts the value; one that does not fit fails that read.
       if (add) {
         OPCHANDLE handle;
         do {
@@ -173,6 +211,8 @@ HRESULT STDMETHODCALLTYPE GroupObject::SetDatatypes(DWORD dwCount, OPCHANDLE *ph
   if (ppErrors != nullptr) *ppErrors = nullptr;
   if (dwCount != 0 && pRequestedDatatypes == nullptr) return E_INVALIDARG;
   return ForEachItem(dwCount, phServer, ppErrors, [pRequestedDatatypes](DWORD i, auto it) {
+    // A refused type leaves the item with the one it had.
+    if (!DeliverableType(pRequestedDatatypes[i])) return OPC_E_BADTYPE;
     it->second.requested = pRequestedDatatypes[i];
     return S_OK;
   });

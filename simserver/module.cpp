@@ -1,5 +1,11 @@
 // The class factory that creates server objects, and the counts of live
 // objects and locks that decide when the DLL may unload or the EXE may end.
+// In the EXE every object and lock also holds a reference on COM's count of
+// the server process: its release to zero suspends the class objects in the
+// same step, so an activation arriving while the process winds down starts
+// a new process instead of reaching this one. (Wine keeps the count but
+// suspends nothing; there the class object's single use alone keeps a
+// second client away.)
 #include "module.h"
 
 #include <new>
@@ -17,8 +23,14 @@ LONG g_locks = 0;
 LONG g_excess_releases = 0;
 void (*g_idle_handler)() = nullptr;
 
-void CheckIdle() {
-  if (g_idle_handler != nullptr && g_objects == 0 && g_locks == 0) g_idle_handler();
+// Only a server process (one with an idle handler) counts with COM; the
+// DLL must not touch the count of its client's process.
+void Acquired() {
+  if (g_idle_handler != nullptr) CoAddRefServerProcess();
+}
+
+void Released() {
+  if (g_idle_handler != nullptr && CoReleaseServerProcess() == 0) g_idle_handler();
 }
 
 class ClassFactory final : public IClassFactory {
@@ -81,21 +93,25 @@ class ClassFactory final : public IClassFactory {
 HMODULE ModuleHandle() { return g_module; }
 void SetModuleHandle(HMODULE module) { g_module = module; }
 void SetIdleHandler(void (*handler)()) { g_idle_handler = handler; }
-void ObjectCreated() { InterlockedIncrement(&g_objects); }
-void ObjectDestroyed() {
-  if (InterlockedDecrement(&g_objects) == 0) {
-    Journal("every object released");
-    CheckIdle();
-  }
+void ObjectCreated() {
+  InterlockedIncrement(&g_objects);
+  Acquired();
 }
-void LockModule() { InterlockedIncrement(&g_locks); }
+void ObjectDestroyed() {
+  if (InterlockedDecrement(&g_objects) == 0) Journal("every object released");
+  Released();
+}
+void LockModule() {
+  InterlockedIncrement(&g_locks);
+  Acquired();
+}
 void UnlockModule() {
   // An unbalanced unlock must not wrap the count and pin or free the DLL wrongly.
   LONG current = g_locks;
   while (current > 0) {
     const LONG seen = InterlockedCompareExchange(&g_locks, current - 1, current);
     if (seen == current) {
-      if (current == 1) CheckIdle();
+      Released();
       return;
     }
     current = seen;

@@ -11,8 +11,10 @@ namespace simserver {
 HMODULE ModuleHandle();
 void SetModuleHandle(HMODULE module);
 
-// Called, on the thread that made them so, when the counts of objects and
-// locks are both back to zero.
+// For the EXE only, before its class object is registered: from then on
+// every object and lock also counts with CoAddRefServerProcess, and the
+// handler is called, on the thread that made it so, when
+// CoReleaseServerProcess brings that count back to zero.
 void SetIdleHandler(void (*handler)());
 
 // Every COM object of this DLL calls these from its constructor and destructor.

@@ -174,6 +174,12 @@ class SimServer : public ComTest {
   // Adds the items the way the monitor does: VT_I2 requested for every one
   // unless said otherwise.
   static Added AddItems(IOPCItemMgt *group, const std::vector<std::wstring> &ids, VARTYPE requested = VT_I2) {
+    return AddItems(group, ids, std::vector<VARTYPE>(ids.size(), requested));
+  }
+
+  // Each item with the type of the same place in requested.
+  static Added AddItems(IOPCItemMgt *group, const std::vector<std::wstring> &ids,
+                        const std::vector<VARTYPE> &requested) {
     std::vector<std::wstring> copies = ids;
     std::vector<OPCITEMDEF> defs(ids.size());
     for (size_t i = 0; i < ids.size(); ++i) {
@@ -181,7 +187,7 @@ class SimServer : public ComTest {
       defs[i].szItemID = &copies[i][0];
       defs[i].bActive = TRUE;
       defs[i].hClient = static_cast<OPCHANDLE>(100 + i);
-      defs[i].vtRequestedDataType = requested;
+      defs[i].vtRequestedDataType = requested.at(i);
     }
     Added added;
     OPCITEMRESULT *results = nullptr;
@@ -465,6 +471,57 @@ TEST_F(SimServer, ValuesConvertToTheRequestedType) {
   ASSERT_EQ(rounded.hr, S_OK);
   EXPECT_EQ(V_VT(&rounded.states[0].vDataValue), VT_I2);
   EXPECT_EQ(V_I2(&rounded.states[0].vDataValue), 3);
+}
+
+TEST_F(SimServer, TypesNoReadCouldDeliverAreRefusedPerItem) {
+  Ref<IOPCServer> server = Create();
+  Ref<IOPCItemMgt> group = AddGroup(server.get());
+  ASSERT_TRUE(group);
+  const std::vector<VARTYPE> types = {VT_I2, VT_DISPATCH, VT_EMPTY, VT_ARRAY | VT_I2, VT_BSTR, VT_UNKNOWN,
+                                      VT_R8, VT_BYREF | VT_I2, VT_VARIANT, VT_NULL};
+  const std::vector<std::wstring> ids(types.size(), L"Quality.Uncertain");
+  const std::vector<HRESULT> expected = {S_OK, OPC_E_BADTYPE, S_OK, OPC_E_BADTYPE, S_OK, OPC_E_BADTYPE,
+                                         S_OK, OPC_E_BADTYPE, OPC_E_BADTYPE, OPC_E_BADTYPE};
+  Added added = AddItems(group.get(), ids, types);
+  ASSERT_EQ(added.hr, S_FALSE);
+  EXPECT_EQ(added.errors, expected);
+  std::vector<OPCHANDLE> handles;
+  for (size_t i = 0; i < types.size(); ++i) {
+    if (expected[i] == S_OK) {
+      handles.push_back(added.results[i].hServer);
+    } else {
+      EXPECT_EQ(added.results[i].hServer, 0u) << "refused item " << i << " added";
+    }
+  }
+  Added text = AddItems(group.get(), {L"Sim.Clock.Text"}, VT_DISPATCH);
+  EXPECT_EQ(text.hr, S_FALSE);
+  EXPECT_EQ(text.errors, std::vector<HRESULT>{OPC_E_BADTYPE});
+
+  // Every type accepted is one a read delivers.
+  const VARTYPE accepted[] = {VT_I1,  VT_UI1, VT_I2, VT_UI2, VT_I4,   VT_UI4, VT_I8,   VT_UI8, VT_INT,
+                              VT_UINT, VT_R4, VT_R8, VT_CY,  VT_DATE, VT_BSTR, VT_BOOL, VT_DECIMAL};
+  for (VARTYPE type : accepted) {
+    Added one = AddItems(group.get(), {L"Quality.Uncertain"}, type);
+    ASSERT_EQ(one.hr, S_OK) << "type " << type;
+    ReadOutcome read;
+    Read(group.get(), {one.results[0].hServer}, &read);
+    EXPECT_EQ(read.hr, S_OK) << "type " << type;
+    EXPECT_EQ(V_VT(&read.states[0].vDataValue), type);
+  }
+
+  // A refused change of type keeps the item's own.
+  VARTYPE changes[] = {VT_DISPATCH, VT_R8};
+  HRESULT *errors = nullptr;
+  EXPECT_EQ(group->SetDatatypes(2, handles.data(), changes, &errors), S_FALSE);
+  ASSERT_NE(errors, nullptr);
+  EXPECT_EQ(errors[0], OPC_E_BADTYPE);
+  EXPECT_EQ(errors[1], S_OK);
+  CoTaskMemFree(errors);
+  ReadOutcome read;
+  Read(group.get(), {handles[0], handles[1]}, &read);
+  ASSERT_EQ(read.hr, S_OK);
+  EXPECT_EQ(V_VT(&read.states[0].vDataValue), VT_I2);
+  EXPECT_EQ(V_VT(&read.states[1].vDataValue), VT_R8);
 }
 
 TEST_F(SimServer, FaultScenarios) {

@@ -1,7 +1,7 @@
 """End-to-end, against the simulation server as a process of its own
 (simserver.exe, OPCMON_SERVER_EXE): the server process ends by itself once
-the monitor has released it, and when the server dies under the monitor,
-the monitor carries on and ends normally."""
+the monitor has released it or has been killed, and when the server dies
+under the monitor, the monitor carries on and ends normally."""
 
 import os
 import signal
@@ -11,12 +11,16 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import monitor_console_test as console  # noqa: E402
-from simulation import (SERVER_EXE, register_simserver, restart_wineserver, server_processes,  # noqa: E402
-                        unregister_simserver, wait_for_server_processes, windows_path)
+from simulation import (SERVER_EXE, WINE_PREFIX, prefix_processes, register_simserver,  # noqa: E402
+                        restart_wineserver, server_processes, unregister_simserver, wait_for_server_processes,
+                        windows_path)
 
 # The server posts its quit message when the last reference goes; its
 # process then needs a moment to wind down under Wine.
 SHUTDOWN_SECONDS = 5
+# A killed monitor releases nothing: the server sees its process end. It
+# reacts at once; the bound is for a loaded machine.
+CLIENT_GONE_SECONDS = 30
 
 
 def setUpModule():
@@ -60,12 +64,40 @@ class ServerProcess(console.MonitorTest):
             self.assertNotIn(sign, screen)
 
     def test_server_ends_by_itself_after_the_monitor(self):
+        self.keep_journal()
         self.poll("fixed")
         self.the_server()
         self.escape_and_teardown()
         ended = time.monotonic()
         left = wait_for_server_processes(lambda pids: not pids, SHUTDOWN_SECONDS)
         self.assertEqual([], left, f"server still running {time.monotonic() - ended:.1f} s after the monitor")
+        # At its last release, not only once the monitor's process was gone.
+        self.assertEqual("every object released", self.journal_lines()[-1])
+
+    def keep_journal(self):
+        """The server's journal of this test; the monitor's environment,
+        which the server inherits, names it."""
+        self.journal = os.path.join(self.terminal.workdir, "journal")
+        os.environ["BRENVICK_SIM_JOURNAL"] = self.journal
+        self.addCleanup(os.environ.pop, "BRENVICK_SIM_JOURNAL")
+
+    def journal_lines(self):
+        return console.read_file(self.journal).decode().splitlines()
+
+    def test_monitor_killed_while_polling_ends_the_server(self):
+        self.keep_journal()
+        self.poll("fixed")
+        self.the_server()
+        monitors = prefix_processes(WINE_PREFIX, "monitor.exe")
+        self.assertEqual(1, len(monitors), f"monitor processes: {monitors}")
+        os.kill(monitors[0][0], signal.SIGKILL)
+        killed = time.monotonic()
+        left = wait_for_server_processes(lambda pids: not pids, CLIENT_GONE_SECONDS)
+        elapsed = time.monotonic() - killed
+        print(f"server ended {elapsed:.1f} s after its monitor was killed", file=sys.stderr)
+        self.assertEqual([], left, f"server still running {elapsed:.1f} s after its monitor was killed")
+        # It ended its own way: the objects the monitor left were released.
+        self.assertEqual(["client process ended", "every object released"], self.journal_lines())
 
     def test_server_killed_while_polling_leaves_empty_screens_and_a_normal_end(self):
         self.poll("fixed")

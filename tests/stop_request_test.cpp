@@ -1,9 +1,8 @@
 // The console control handler's logic without a console event: what it
 // records, when it ends the prompt's read, how long it waits for the
-// teardown and what it answers, on a stand-in platform; then the real
-// platform across threads as the system calls the handler: the wait on the
-// teardown event, the prompt's read of a pipe cancelled, and an end of input
-// that waits for a stop on its way.
+// teardown and what it answers, on a stand-in platform; then across threads
+// as the system calls the handler: the real wait on the teardown event, and
+// the prompt's end of input that waits for a stop on its way.
 #include "stop_request.h"
 
 #include <gtest/gtest.h>
@@ -175,116 +174,50 @@ TEST_F(StopRequestTest, CloseHandlerReturnsOnceTheTeardownIsDoneOrTheWaitRunsOut
   EXPECT_GE(GetTickCount64() - start, 150u);
 }
 
-// ---- the prompt on the real platform ----------------------------------------
+// ---- the prompt's end of input --------------------------------------------
 
-// A Ctrl+C as the system delivers it: on a thread of its own, after a delay.
-// If the prompt has not returned 3 s later, a line break into `rescue`
-// lets a test that reads that pipe fail instead of hanging.
-struct LateEvent {
-  DWORD delayMs;
-  HANDLE returned;
-  HANDLE rescue;
-};
-
-DWORD WINAPI SendCtrlCLate(void *argument) {
-  LateEvent *late = static_cast<LateEvent *>(argument);
-  Sleep(late->delayMs);
-  (void)HandleStopEvent(CTRL_C_EVENT, CONSOLE_STOP_PLATFORM);
-  if (late->rescue != nullptr && WaitForSingleObject(late->returned, 3000) != WAIT_OBJECT_0) {
-    DWORD written = 0;
-    (void)WriteFile(late->rescue, "\n", 1, &written, nullptr);
-  }
+// A Ctrl+C as the system delivers it: on a thread of its own, a moment later.
+HANDLE g_ctrlC = nullptr;
+DWORD WINAPI CtrlCSoon(void *) {
+  Sleep(50);
+  (void)HandleStopEvent(CTRL_C_EVENT, STAND_IN);
   return 0;
 }
-
-// Standard input is a pipe that gets no line unless a test writes one.
-class PromptTest : public StopRequestTest {
- public:
-  void CtrlCAfter(DWORD delayMs) {
-    late_.delayMs = delayMs;
-    thread_ = CreateThread(nullptr, 0, SendCtrlCLate, &late_, 0, nullptr);
-    ASSERT_NE(nullptr, thread_);
-  }
-
- protected:
-  void SetUp() override {
-    StopRequestTest::SetUp();
-    StartStopRequests();
-    late_.returned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(nullptr, late_.returned);
-    ASSERT_TRUE(CreatePipe(&reader_, &writer_, nullptr, 0));
-    input_ = GetStdHandle(STD_INPUT_HANDLE);
-    ASSERT_TRUE(SetStdHandle(STD_INPUT_HANDLE, reader_));
-  }
-  void TearDown() override {
-    if (thread_ != nullptr) {
-      WaitForSingleObject(thread_, INFINITE);
-      CloseHandle(thread_);
-    }
-    SetStdHandle(STD_INPUT_HANDLE, input_);
-    CloseHandle(reader_);
-    CloseHandle(writer_);
-    CloseHandle(late_.returned);
-    StopRequestTest::TearDown();
-  }
-  // AwaitPromptLine's answer and how long it took.
-  int Await(int (*readCharacter)(), ULONGLONG *elapsedMs) {
-    const ULONGLONG start = GetTickCount64();
-    const int result = AwaitPromptLine(readCharacter);
-    *elapsedMs = GetTickCount64() - start;
-    SetEvent(late_.returned);
-    return result;
-  }
-
-  LateEvent late_ = {0, nullptr, nullptr};
-  HANDLE thread_ = nullptr;
-  HANDLE reader_ = nullptr;
-  HANDLE writer_ = nullptr;
-  HANDLE input_ = nullptr;
-};
-
-PromptTest *g_prompt = nullptr;
-int EndOfInput() { return EOF; }
 int EndOfInputWithCtrlCOnItsWay() {
-  g_prompt->CtrlCAfter(50);
+  g_ctrlC = CreateThread(nullptr, 0, CtrlCSoon, nullptr, 0, nullptr);
   return EOF;
 }
+int EndOfInput() { return EOF; }
 int Character() { return '\n'; }
-// One character from standard input as getc reads it, EOF when the read
-// fails (a cancelled one) or finds the end.
-int ReadStandardInput() {
-  char c = 0;
-  DWORD got = 0;
-  return ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1 ? c : EOF;
-}
 
-TEST_F(PromptTest, AnEndOfInputWaitsBrieflyForAStopOnItsWayACharacterDoesNot) {
-  g_prompt = this;
-  ULONGLONG elapsed = 0;
-  EXPECT_EQ(0, Await(EndOfInputWithCtrlCOnItsWay, &elapsed)) << "the group stage would start despite the Ctrl+C";
-  EXPECT_LT(elapsed, STOP_ARRIVAL_WAIT_MS);
+TEST_F(StopRequestTest, AnEndOfInputWaitsBrieflyForAStopOnItsWayACharacterDoesNot) {
+  StartStopRequests();
+  const struct {
+    const char *what;
+    int (*read)();
+    int goesOn;
+    ULONGLONG least;
+    ULONGLONG most;
+  } cases[] = {
+      {"end of input with a Ctrl+C on its way", EndOfInputWithCtrlCOnItsWay, 0, 0, STOP_ARRIVAL_WAIT_MS - 1},
+      {"end of input alone", EndOfInput, 1, STOP_ARRIVAL_WAIT_MS - 50, STOP_ARRIVAL_WAIT_MS + 1000},
+      {"a character", Character, 1, 0, 99},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetStopRequests();
+    const ULONGLONG start = GetTickCount64();
 
-  ResetStopRequests();
-  EXPECT_EQ(1, Await(EndOfInput, &elapsed));
-  EXPECT_GE(elapsed + 50, STOP_ARRIVAL_WAIT_MS) << "a plain end of input waits the bound";
-  EXPECT_LT(elapsed, STOP_ARRIVAL_WAIT_MS + 1000);
-
-  EXPECT_EQ(1, Await(Character, &elapsed));
-  EXPECT_LT(elapsed, 100u) << "a character waited";
-}
-
-TEST_F(PromptTest, ACtrlCCancelsThePromptReadOfAPipeThatGetsNoLine) {
-  late_.rescue = writer_;
-  CtrlCAfter(100);
-  ULONGLONG elapsed = 0;
-  EXPECT_EQ(0, Await(ReadStandardInput, &elapsed));
-  EXPECT_LT(elapsed, 2000u) << "the read waited for a line";
-
-  // A line that comes is read as before.
-  ResetStopRequests();
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(writer_, "\n", 1, &written, nullptr));
-  EXPECT_EQ(1, Await(ReadStandardInput, &elapsed));
+    EXPECT_EQ(c.goesOn, AwaitPromptLine(c.read)) << "1: the group stage starts";
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_GE(elapsed, c.least);
+    EXPECT_LE(elapsed, c.most);
+    if (g_ctrlC != nullptr) {
+      WaitForSingleObject(g_ctrlC, INFINITE);
+      CloseHandle(g_ctrlC);
+      g_ctrlC = nullptr;
+    }
+  }
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The frame everything runs inside, once, in this order: open COM, connect,
 // browse, the ENTER prompt, the group stage, release the server, close COM.
 // Each failure ends its own stage, and a stop request (Ctrl+C, Ctrl+Break,
-// closing the window) the stages still to come; the frame goes on with the
-// teardown of what exists.
+// closing the window) the stage in progress at its next clean point and the
+// stages still to come; the frame goes on with the teardown of what exists.
 #include "lifecycle.h"
 
 #include <cstdio>
@@ -12,6 +12,12 @@
 #include "output.h"
 #include "stop_request.h"
 
+namespace {
+
+int ReadStandardInput() { return getc(stdin); }
+
+}  // namespace
+
 int RunMonitor(ItemStage stage) {
   (void)CoInitialize(nullptr);
 
@@ -20,15 +26,15 @@ int RunMonitor(ItemStage stage) {
     PutWideText(SERVER_PROGID);
     PutText(" not instantiated");
   } else {
-    TagNameTable names = BrowseTagNames(server);
+    TagNameTable names = BrowseTagNames(server, StopRequested);
 
-    // A stop taken during the browse or at the prompt skips the group.
+    // A stop taken during the browse or at the prompt skips the group; one
+    // taken during the registration or the polling ends them at the next
+    // call.
     if (!StopRequested()) {
       PutLine("press ENTER to start polling");
       FlushStandardOutput();
-      if (BeginPromptWait()) (void)getc(stdin);
-      EndPromptWait();
-      if (!StopRequested()) RunGroupStage(server, names, stage);
+      if (AwaitPromptLine(ReadStandardInput)) RunGroupStage(server, names, stage, StopRequested);
     }
 
     server->Release();

@@ -97,7 +97,7 @@ void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const Ta
   for (;;) {
     platform.sleep(POLL_PERIOD_MS);
     platform.clearScreen();
-    // A stop request ends the loop like ESC, between two cycles' reads.
+    // A stop request ends the loop like ESC.
     if (platform.stopRequested()) return;
     if (platform.keyWaiting() && platform.readKey() == KEY_ESCAPE) return;
 
@@ -106,6 +106,13 @@ void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const Ta
     DWORD step = 0;  // how long the last item took: the guess for the next
     DWORD oldest = last;
     for (LONG i = 0; i < count; ++i) {
+      // A stop between two reads ends the cycle there: a slow server's cycle
+      // can outlast the time the system gives after closing the window. The
+      // teardown follows on a cleared screen, as after ESC.
+      if (i > 0 && platform.stopRequested()) {
+        platform.clearScreen();
+        return;
+      }
       if (screen.used > 0 && (last - oldest) + step >= RECORD_LATENCY_MS) FlushGather(screen);
       VariantInit(&sample.value);
       const bool read = ReadItemSample(itemMgt, handles.handles[i], sample);

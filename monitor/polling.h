@@ -34,8 +34,8 @@ struct PollingPlatform {
 // control handler's request, the console device and the performance counter.
 extern const PollingPlatform CONSOLE_POLLING_PLATFORM;
 
-// Runs the loop on the real console; returns once ESC or a stop request was
-// seen.
+// Runs the loop on the real console; returns once ESC was seen, or a stop
+// request after the clear or between two reads.
 void PollItems(IOPCItemMgt *itemMgt, const TagNameTable &names, const ItemHandleTable &handles);
 
 void PollItemsOn(const PollingPlatform &platform, IOPCItemMgt *itemMgt, const TagNameTable &names,

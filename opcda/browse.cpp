@@ -45,7 +45,9 @@ TagNameTable EmptyTable() { return TagNameTable{0, 0, nullptr, nullptr}; }
 
 }  // namespace
 
-TagNameTable BrowseTagNames(IOPCServer *server) {
+TagNameTable BrowseTagNames(IOPCServer *server) { return BrowseTagNames(server, NeverStop); }
+
+TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested) {
   IOPCBrowseServerAddressSpace *browse = nullptr;
   HRESULT hr = server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse));
   if (FAILED(hr) || browse == nullptr) {
@@ -59,7 +61,7 @@ TagNameTable BrowseTagNames(IOPCServer *server) {
   IEnumString *names = nullptr;
   if (SUCCEEDED(BrowseFlat(browse, &names))) {
     PutLine("found the following tags:");
-    for (LPOLESTR name; count < LONG_MAX && (name = NextName(names)) != nullptr;) {
+    for (LPOLESTR name; count < LONG_MAX && !stopRequested() && (name = NextName(names)) != nullptr;) {
       PutNameLine(name);
       ++count;
       size_t length = wcslen(name);
@@ -67,6 +69,11 @@ TagNameTable BrowseTagNames(IOPCServer *server) {
       CoTaskMemFree(name);
     }
     names->Release();
+  }
+  // A stop during the listing skips the second enumeration.
+  if (stopRequested()) {
+    browse->Release();
+    return EmptyTable();
   }
 
   // A table that cannot be sized is an empty one.
@@ -95,6 +102,12 @@ TagNameTable BrowseTagNames(IOPCServer *server) {
   // for once every slot is filled.
   if (SUCCEEDED(BrowseFlat(browse, &names))) {
     for (LONG i = 0; i < count;) {
+      if (stopRequested()) {
+        names->Release();
+        browse->Release();
+        FreeTagNameTable(table);
+        return table;
+      }
       LPOLESTR name = NextName(names);
       if (name == nullptr) break;
       wchar_t *slot = block + static_cast<size_t>(i) * slotLength;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "opcda.h"
+#include "stop_check.h"
 
 #include <cstddef>
 
@@ -21,6 +22,9 @@ struct TagNameTable {
 // returns their names. Never fails as such: every failure gives an empty
 // table.
 TagNameTable BrowseTagNames(IOPCServer *server);
+// The same, asking `stopRequested` before each name and before the second
+// enumeration; a stop ends the browse there with an empty table.
+TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested);
 
 // The size in bytes of a block of `count` slots of `slotLength` characters:
 // 1 with the size in *bytes, 0 when it cannot be represented.

@@ -4,6 +4,7 @@
 
 #include "browse.h"
 #include "opcda.h"
+#include "stop_check.h"
 
 // nb30.h, which a full windows.h pulls in, has a GROUP_NAME macro of its own.
 #ifdef GROUP_NAME
@@ -29,6 +30,10 @@ int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *ser
 // Registers every tag of `names` into `handles` in table order; 1 when all
 // were registered, 0 at the first that was not (the rest are not tried).
 int RegisterItems(IOPCItemMgt *itemMgt, const TagNameTable &names, ItemHandleTable &handles);
+// The same, asking `stopRequested` before each tag; a stop ends the
+// registration as a tag not registered does (0).
+int RegisterItems(IOPCItemMgt *itemMgt, const TagNameTable &names, ItemHandleTable &handles,
+                  StopCheck stopRequested);
 
 // Registers one tag; 1 with its server handle in *handleOut, or 0. A null
 // name is a tag that cannot be registered.
@@ -44,3 +49,5 @@ void DeleteMonitorGroup(IOPCServer *server, IOPCItemMgt *itemMgt, OPCHANDLE serv
 // The whole group stage: create, register, "Items OK", run `stage`, then
 // tear down in reverse order of creation.
 void RunGroupStage(IOPCServer *server, const TagNameTable &names, ItemStage stage);
+// The same, with the registration asking `stopRequested` before each tag.
+void RunGroupStage(IOPCServer *server, const TagNameTable &names, ItemStage stage, StopCheck stopRequested);

@@ -243,6 +243,10 @@ HRESULT STDMETHODCALLTYPE GroupObject::Read(OPCDATASOURCE dwSource, DWORD dwCoun
   if (dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE) return E_INVALIDARG;
   if (dwCount == 0) return S_OK;
   if (phServer == nullptr) return E_INVALIDARG;
+  if (simulation_->scenario->read_delay_ms != 0) {
+    Journal(simulation_->scenario->read_delay_ms == INFINITE ? "Read hangs" : "Read");
+    StagedDelay(simulation_->scenario->read_delay_ms);
+  }
 
   if (simulation_->failing_read_tag != AddressSpace::npos) {
     for (DWORD i = 0; i < dwCount; ++i) {

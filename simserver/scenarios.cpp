@@ -7,7 +7,8 @@ namespace {
 
 // The first entry is the default. To add a scenario, add a row.
 // Columns: name, address space, refuse groups, no IOPCSyncIO, item AddItems
-// rejects, item whose reads fail, values in their own types, delay of a browse.
+// rejects, item whose reads fail, values in their own types, delay of a browse,
+// and where given, delay of a read.
 const Scenario kScenarios[] = {
     {L"default", BuildDefaultSpace, false, false, nullptr, nullptr, false, 0},
     {L"fixed", BuildFixedSpace, false, false, nullptr, nullptr, false, 0},
@@ -26,11 +27,27 @@ const Scenario kScenarios[] = {
     // Values as they are, so that a client's own handling of a type it did
     // not ask for is seen.
     {L"unconverted", BuildFixedSpace, false, false, nullptr, nullptr, true, 0},
+    // A cycle of minutes, read by read: 1,000 tags of 200 ms each.
+    {L"slow-reads", BuildThousandSpace, false, false, nullptr, nullptr, false, 0, 200},
+    // A server that hangs in its first read.
+    {L"hung-read", BuildFixedSpace, false, false, nullptr, nullptr, false, 0, INFINITE},
 };
 
 constexpr wchar_t kVariable[] = L"BRENVICK_SIM_SCENARIO";
 
 }  // namespace
+
+void StagedDelay(DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  DWORD left = milliseconds;
+  // An APC ends the wait early; the delay goes on.
+  while (SleepEx(left, TRUE) == WAIT_IO_COMPLETION) {
+    if (milliseconds == INFINITE) continue;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) break;
+    left = static_cast<DWORD>(end - now);
+  }
+}
 
 const Scenario &CurrentScenario() {
   wchar_t name[64];

@@ -18,6 +18,7 @@ struct Scenario {
   const wchar_t *failing_read_item;  // a Read that includes this item fails as a whole
   bool own_types;                    // values in their own type, whatever type the item asked for
   DWORD browse_delay_ms;             // each BrowseOPCItemIDs takes this long (and says so in the journal)
+  DWORD read_delay_ms = 0;           // each Read takes this long, INFINITE: never returns (and says so in the journal)
 };
 
 // What a server object and its groups share for their whole life.
@@ -27,6 +28,11 @@ struct Simulation {
   size_t rejected_tag = AddressSpace::npos;
   size_t failing_read_tag = AddressSpace::npos;
 };
+
+// A scenario's delay (INFINITE: for good), waited as a server waiting on
+// I/O does, alertably: under Wine a plain Sleep in the monitor's thread
+// holds back the Ctrl+C a terminal sends until it ends.
+void StagedDelay(DWORD milliseconds);
 
 // The scenario named by the environment now; unknown names give the default.
 const Scenario &CurrentScenario();

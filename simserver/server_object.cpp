@@ -291,7 +291,7 @@ HRESULT STDMETHODCALLTYPE ServerObject::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseF
   *ppIEnumString = nullptr;
   if (simulation_->scenario->browse_delay_ms != 0) {
     Journal("BrowseOPCItemIDs");
-    Sleep(simulation_->scenario->browse_delay_ms);
+    StagedDelay(simulation_->scenario->browse_delay_ms);
   }
   if (dwBrowseFilterType != OPC_BRANCH && dwBrowseFilterType != OPC_LEAF && dwBrowseFilterType != OPC_FLAT) {
     return E_INVALIDARG;

@@ -273,6 +273,50 @@ TEST_F(BrowseTest, FreesEveryNameAndReleasesEnumeratorsAndBrowseInterface) {
   EXPECT_REFS(&server, 0u);
 }
 
+// A stop request the test raises from inside a server call.
+bool g_stopRaised = false;
+int StopRaised() { return g_stopRaised ? 1 : 0; }
+auto RaiseStopThenDeliver(FakeEnumString &names) {
+  return Invoke([&names](ULONG celt, LPOLESTR *rgelt, ULONG *fetched) {
+    g_stopRaised = true;
+    return names.DeliverNext(celt, rgelt, fetched);
+  });
+}
+
+TEST_F(BrowseTest, AStopEndsTheBrowseBeforeTheNextNameWithAnEmptyTable) {
+  // The strict enumerators take no call beyond the ones expected.
+  const NameList all = {L"A", L"B", L"C"};
+  for (int stopAt : {2, 4}) {
+    SCOPED_TRACE("stop raised in name call " + std::to_string(stopAt) + " of the run");
+    g_stopRaised = false;
+    ClearPrinted();
+    StrictMock<FakeEnumString> first(all, "first enumerator");
+    StrictMock<FakeEnumString> second(all, "second enumerator");
+    server.HandOut(&first);
+    if (stopAt == 2) {
+      ExpectFlatBrowse();
+      EXPECT_CALL(first, Next(1, NotNull(), NotNull())).WillOnce(DoDefault()).WillOnce(RaiseStopThenDeliver(first));
+    } else {
+      server.HandOut(&second);
+      ExpectFlatBrowse().Times(2);
+      EXPECT_CALL(first, Next(1, NotNull(), NotNull())).Times(4);
+      EXPECT_CALL(second, Next(1, NotNull(), NotNull())).WillOnce(RaiseStopThenDeliver(second));
+    }
+
+    table = BrowseTagNames(&server, StopRaised);
+    EXPECT_EQ(0, table.count);
+    EXPECT_EQ(nullptr, table.entries);
+    EXPECT_EQ(stopAt == 2 ? kHeader + L"A\nB\n" : kHeader + L"A\nB\nC\n", Printed());
+    EXPECT_EQ(0u, Ledger().Live()) << "every name received is freed";
+    EXPECT_REFS(&first, 0u);
+    EXPECT_REFS(&second, 0u);
+    EXPECT_REFS(&server, 0u);
+    ::testing::Mock::VerifyAndClearExpectations(&server);
+    ::testing::Mock::VerifyAndClearExpectations(&first);
+    ::testing::Mock::VerifyAndClearExpectations(&second);
+  }
+}
+
 TEST_F(BrowseTest, BlockSizeRefusesWhatCannotBeRepresented) {
   size_t bytes = 99;
   EXPECT_EQ(1, TagBlockBytes(3, 8, &bytes));

@@ -205,6 +205,41 @@ TEST_F(GroupTest, RegistrationStopsAtTheFirstRejectedTag) {
   }
 }
 
+// A stop request the test raises from inside a server call.
+bool g_stopRaised = false;
+int StopRaised() { return g_stopRaised ? 1 : 0; }
+
+TEST_F(GroupTest, AStopBetweenTwoAddItemsCallsEndsTheStageAsARejectedTagDoes) {
+  TestNameTable names({L"A", L"B", L"C"});
+  for (bool beforeTheFirst : {false, true}) {
+    SCOPED_TRACE(beforeTheFirst ? "stop before the first call" : "stop during the second call");
+    g_stopRaised = beforeTheFirst;
+    {
+      InSequence order;
+      ExpectAddGroup();
+      if (!beforeTheFirst) {
+        EXPECT_CALL(group, AddItems(1u, DefinesItem(L"A"), NotNull(), NotNull()));
+        EXPECT_CALL(group, AddItems(1u, DefinesItem(L"B"), NotNull(), NotNull()))
+            .WillOnce(Invoke([this](DWORD n, OPCITEMDEF *items, OPCITEMRESULT **results, HRESULT **errors) {
+              g_stopRaised = true;
+              return group.DefaultAddItems(n, items, results, errors);
+            }));
+      }
+      // No call for C, no RemoveItems: the added items leave with the group.
+      ExpectRemoveGroup();
+    }
+
+    RunGroupStage(&server, names.table(), RecordStage, StopRaised);
+    EXPECT_EQ(0, stage_.runs);
+    EXPECT_EQ(L"group released\n", Printed());
+    EXPECT_EQ(0u, Ledger().Live());
+    EXPECT_REFS(&group, 0u);
+    Mock::VerifyAndClearExpectations(&group);
+    Mock::VerifyAndClearExpectations(&server);
+    ClearPrinted();
+  }
+}
+
 TEST_F(GroupTest, RejectedTagSkipsItemsOkTheStageAndTheRemoval) {
   TestNameTable names({L"A", L"B", L"C"});
   for (bool callFails : {false, true}) {

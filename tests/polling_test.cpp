@@ -273,28 +273,47 @@ TEST_F(PollingTest, EscEndsTheLoopOnTheFreshlyClearedScreenWithoutReading) {
   EXPECT_EQ(expected, g_platform.events);
 }
 
-TEST_F(PollingTest, StopRequestDuringAReadEndsTheLoopAtTheNextKeyCheckLikeEsc) {
-  AddItems(2);
-  const TestNameTable names = TestNameTable::Numbered(L"T", 2);
-  EXPECT_CALL(group, Read(OPC_DS_CACHE, 1u, Pointee(handles[0]), NotNull(), NotNull()))
-      .WillOnce(Invoke([this](OPCDATASOURCE source, DWORD count, OPCHANDLE *serverHandles, OPCITEMSTATE **states,
-                              HRESULT **errors) {
-        g_platform.stopRaised = true;
-        return LoggedRead(source, count, serverHandles, states, errors);
-      }));
-  ExpectReads(handles[1], 1);
-
-  // A key waiting then is left alone: no ESC is scripted at all.
-  Poll({{}, {'x'}}, names.table());
-
-  // The cycle in progress ends whole; the next one stops on its cleared
-  // screen before reading.
-  const std::vector<std::wstring> expected = {
-      L"sleep 500", L"clear", L"key? no", L"read 0x100", L"read 0x101",
-      L"write " + R(1) + R(2) + PROMPT, L"sleep 500", L"clear", L"stop",
+TEST_F(PollingTest, StopRequestEndsTheLoopAtTheNextReadOrKeyCheckOnAClearedScreen) {
+  AddItems(3);
+  const TestNameTable names = TestNameTable::Numbered(L"T", 3);
+  const std::wstring screen = L"write " + R(1) + R(2) + R(3) + L"\r\n" + PROMPT;
+  const std::vector<std::wstring> firstCycle = {L"sleep 500",  L"clear",      L"key? no",
+                                                L"read 0x100", L"read 0x101", L"read 0x102", screen};
+  const struct {
+    const char *what;
+    int stopInRead;  // 1-based, over the whole run
+    std::vector<std::wstring> then;
+  } cases[] = {
+      // No read is left in the cycle: it ends whole, and the next one stops
+      // on its cleared screen before the key check; no ESC is scripted, and
+      // the key waiting then is left alone.
+      {"during the last read of a cycle", 3, {L"sleep 500", L"clear", L"stop"}},
+      // The rest of the cycle is not read, and what it read is not shown.
+      {"during the first read of a cycle", 4,
+       {L"sleep 500", L"clear", L"key? yes", L"key 120", L"read 0x100", L"stop", L"clear"}},
+      {"during a read amid a cycle", 5,
+       {L"sleep 500", L"clear", L"key? yes", L"key 120", L"read 0x100", L"read 0x101", L"stop", L"clear"}},
   };
-  EXPECT_EQ(expected, g_platform.events);
-  EXPECT_EQ(0, group.References());
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    g_platform = PlatformState();
+    int reads = 0;
+    EXPECT_CALL(group, Read(OPC_DS_CACHE, 1u, NotNull(), NotNull(), NotNull()))
+        .WillRepeatedly(Invoke([&](OPCDATASOURCE source, DWORD count, OPCHANDLE *serverHandles,
+                                   OPCITEMSTATE **states, HRESULT **errors) {
+          if (++reads == c.stopInRead) g_platform.stopRaised = true;
+          return LoggedRead(source, count, serverHandles, states, errors);
+        }));
+
+    Poll({{}, {'x'}}, names.table());
+
+    std::vector<std::wstring> expected = firstCycle;
+    expected.insert(expected.end(), c.then.begin(), c.then.end());
+    EXPECT_EQ(expected, g_platform.events);
+    EXPECT_EQ(L"", Screens().back()) << "the teardown would not start on a cleared screen";
+    EXPECT_EQ(0, group.References());
+    ::testing::Mock::VerifyAndClearExpectations(&group);
+  }
 }
 
 struct KeyCase {

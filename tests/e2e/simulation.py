@@ -58,8 +58,12 @@ def register_simserver():
 
 
 def unregister_simserver():
+    """Leaves the prefix as the suite found it, proxies included: the
+    registration tests of the same prefix need their interface keys free."""
     if SERVER_EXE:
         wine(SERVER_EXE, "/UnregServer")
+        for proxy in PROXIES:
+            wine("regsvr32", "/s", "/u", windows_path(proxy), check=False)
     else:
         wine("regsvr32", "/s", "/u", windows_path(SIMSERVER))
 

@@ -215,10 +215,7 @@ KeyOwner OwnerOf(const std::wstring &key, const wchar_t *naming, const std::wstr
   if (!Exists(key, view)) return KeyOwner::kAbsent;
   std::wstring named;
   if (!ReadString(naming != nullptr ? key + L"\\" + naming : key, nullptr, &named, view)) return KeyOwner::kOther;
-  return CompareStringOrdinal(named.c_str(), static_cast<int>(named.size()), ours.c_str(),
-                              static_cast<int>(ours.size()), TRUE) == CSTR_EQUAL
-             ? KeyOwner::kOurs
-             : KeyOwner::kOther;
+  return SameName(named, ours) ? KeyOwner::kOurs : KeyOwner::kOther;
 }
 
 bool DeleteIfOurs(const std::wstring &key, const wchar_t *naming, const std::wstring &ours) {

@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "com_test.h"
@@ -56,14 +55,9 @@ class BrowseTest : public ComTest {
 TEST_F(BrowseTest, MissingBrowseInterfaceGivesEmptyTableSilently) {
   server.names = {L"A"};
   size_t asked = 0;
-  const std::pair<Answer, const char *> answers[] = {
-      {Answer::Refuse, "refused"},
-      {Answer::SucceedNull, "S_OK with null"},
-      {Answer::RefuseHandingOut, "refused, yet handed out"},
-  };
-  for (const auto &answer : answers) {
-    SCOPED_TRACE(answer.second);
-    server.SetAnswer(IID_IOPCBrowseServerAddressSpace, answer.first);
+  for (const NamedAnswer &answer : NO_INTERFACE_ANSWERS) {
+    SCOPED_TRACE(answer.name);
+    server.SetAnswer(IID_IOPCBrowseServerAddressSpace, answer.answer);
     table = BrowseTagNames(&server);
     EXPECT_EQ(0, table.count);
     EXPECT_EQ(nullptr, table.entries);

@@ -5,7 +5,6 @@
 #include "read.h"
 
 #include <string>
-#include <utility>
 
 #include "com_test.h"
 #include "fake_group.h"
@@ -47,14 +46,9 @@ TEST_F(ReadTest, GroupWithoutSyncIOReadsNothing) {
   StrictMock<FakeGroup> group;
   const OPCHANDLE handle = group.AddItem(L"A");
   size_t asked = 0;
-  const std::pair<Answer, const char *> answers[] = {
-      {Answer::Refuse, "refused"},
-      {Answer::SucceedNull, "S_OK with null"},
-      {Answer::RefuseHandingOut, "refused, yet handed out"},
-  };
-  for (const auto &answer : answers) {
-    SCOPED_TRACE(answer.second);
-    group.SetAnswer(IID_IOPCSyncIO, answer.first);
+  for (const NamedAnswer &answer : NO_INTERFACE_ANSWERS) {
+    SCOPED_TRACE(answer.name);
+    group.SetAnswer(IID_IOPCSyncIO, answer.answer);
     ItemSample sample = MarkedSample();
     EXPECT_EQ(0, ReadItemSample(&group, handle, sample));
     ExpectUnread(sample);

@@ -31,6 +31,18 @@ enum class Answer {
   RefuseHandingOut,
 };
 
+// Every answer that gives the caller no usable interface, each with how a
+// test trace names it.
+struct NamedAnswer {
+  Answer answer;
+  const char *name;
+};
+constexpr NamedAnswer NO_INTERFACE_ANSWERS[] = {
+    {Answer::Refuse, "refused"},
+    {Answer::SucceedNull, "S_OK with null"},
+    {Answer::RefuseHandingOut, "refused, yet handed out"},
+};
+
 class CountedObject {
  public:
   explicit CountedObject(std::string name);

@@ -40,6 +40,39 @@ TEST_F(KitTest, LedgerCountsTaskBlocksAndBstrs) {
   EXPECT_FALSE(Ledger().IsLive(block));
 }
 
+// A stub frees on COM's threads while the test reads the account.
+DWORD WINAPI AllocateAndFreeInWaves(void *) {
+  void *blocks[256];
+  for (int wave = 0; wave < 1000; ++wave) {
+    for (void *&block : blocks) block = CoTaskMemAlloc(8);
+    for (void *block : blocks) CoTaskMemFree(block);
+  }
+  return 0;
+}
+
+// Each account read whole: the blocks listed are the blocks counted.
+bool DescriptionHoldsTogether(const std::string &text) {
+  const size_t counted = std::stoul(text);
+  size_t listed = 0;
+  for (size_t at = text.find(" bytes)"); at != std::string::npos; at = text.find(" bytes)", at + 1)) ++listed;
+  return listed == (counted < 8 ? counted : 8);
+}
+
+TEST_F(KitTest, LedgerIsReadWhileAnotherThreadAllocatesAndFrees) {
+  HANDLE thread = CreateThread(nullptr, 0, AllocateAndFreeInWaves, nullptr, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  size_t reads = 0;
+  size_t torn = 0;
+  while (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+    ++reads;
+    if (!DescriptionHoldsTogether(Ledger().DescribeLive())) ++torn;
+  }
+  CloseHandle(thread);
+  EXPECT_EQ(0u, torn) << "of " << reads << " reads";
+  EXPECT_EQ(0u, Ledger().Live()) << Ledger().DescribeLive();
+  EXPECT_EQ(Ledger().Allocated(), Ledger().Freed());
+}
+
 TEST_F(KitTest, RefCountProbeLeavesTheCountAndReportsGotExpected) {
   FakeServer server;
   EXPECT_REFS(&server, 0u);

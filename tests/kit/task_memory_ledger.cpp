@@ -8,6 +8,18 @@ namespace {
 // The size of the allocation this thread announced and has not yet made.
 thread_local SIZE_T t_pendingSize = 0;
 
+// Holds a critical section for its scope.
+class Locked {
+ public:
+  explicit Locked(CRITICAL_SECTION &lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  ~Locked() { LeaveCriticalSection(&lock_); }
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
+
+ private:
+  CRITICAL_SECTION &lock_;
+};
+
 }  // namespace
 
 TaskMemoryLedger &TaskMemoryLedger::Instance() {
@@ -16,23 +28,50 @@ TaskMemoryLedger &TaskMemoryLedger::Instance() {
 }
 
 HRESULT TaskMemoryLedger::Install() {
-  for (const auto &block : live_) inherited_.insert(block);
-  live_.clear();
-  allocated_ = 0;
-  freed_ = 0;
+  {
+    Locked locked(lock_);
+    for (const auto &block : live_) inherited_.insert(block);
+    live_.clear();
+    allocated_ = 0;
+    freed_ = 0;
+  }
   if (comReferences_ > 0) return S_OK;
   return CoRegisterMallocSpy(this);
 }
 
 HRESULT TaskMemoryLedger::Remove() {
-  if (!live_.empty()) return E_ACCESSDENIED;
-  // COM keeps the spy while any spied block lives; the test that leaked them
-  // was failed for them, so the next test takes the spy over.
-  if (!inherited_.empty()) return S_FALSE;
+  {
+    Locked locked(lock_);
+    if (!live_.empty()) return E_ACCESSDENIED;
+    // COM keeps the spy while any spied block lives; the test that leaked
+    // them was failed for them, so the next test takes the spy over.
+    if (!inherited_.empty()) return S_FALSE;
+  }
   return CoRevokeMallocSpy();
 }
 
+size_t TaskMemoryLedger::Allocated() const {
+  Locked locked(lock_);
+  return allocated_;
+}
+
+size_t TaskMemoryLedger::Freed() const {
+  Locked locked(lock_);
+  return freed_;
+}
+
+size_t TaskMemoryLedger::Live() const {
+  Locked locked(lock_);
+  return live_.size();
+}
+
+bool TaskMemoryLedger::IsLive(const void *block) const {
+  Locked locked(lock_);
+  return live_.count(block) != 0;
+}
+
 std::string TaskMemoryLedger::DescribeLive() const {
+  Locked locked(lock_);
   std::string text = std::to_string(live_.size()) + (live_.size() == 1 ? " block:" : " blocks:");
   size_t shown = 0;
   for (const auto &block : live_) {
@@ -48,13 +87,12 @@ std::string TaskMemoryLedger::DescribeLive() const {
 }
 
 void TaskMemoryLedger::Forget(void *block) {
-  EnterCriticalSection(&lock_);
+  Locked locked(lock_);
   if (live_.erase(block) != 0) {
     ++freed_;
   } else {
     inherited_.erase(block);
   }
-  LeaveCriticalSection(&lock_);
 }
 
 HRESULT STDMETHODCALLTYPE TaskMemoryLedger::QueryInterface(REFIID iid, void **object) {
@@ -79,10 +117,9 @@ SIZE_T STDMETHODCALLTYPE TaskMemoryLedger::PreAlloc(SIZE_T cbRequest) {
 
 void *STDMETHODCALLTYPE TaskMemoryLedger::PostAlloc(void *pActual) {
   if (pActual != nullptr) {
-    EnterCriticalSection(&lock_);
+    Locked locked(lock_);
     live_[pActual] = t_pendingSize;
     ++allocated_;
-    LeaveCriticalSection(&lock_);
   }
   return pActual;
 }

@@ -3,8 +3,8 @@
 // (BSTRs included, with OANOCACHE=1) and keeps the blocks allocated since
 // the start of the test that are not yet freed. The spy adds no header: it
 // hands every request through unchanged. Blocks come and go on any thread
-// (a stub allocates on COM's own threads); the counts are read on the
-// test's thread between calls.
+// (a stub allocates on COM's own threads, and may free while a test reads
+// the counts): every reader and writer takes the one lock.
 //
 // Also the helpers that build what a server hands out from the task
 // allocator, for custom actions of the fakes.
@@ -36,10 +36,10 @@ class TaskMemoryLedger final : public IMallocSpy {
 
   // Blocks allocated since Install; of those, blocks freed; and those still
   // allocated. A reallocation counts as one free and one allocation.
-  size_t Allocated() const { return allocated_; }
-  size_t Freed() const { return freed_; }
-  size_t Live() const { return live_.size(); }
-  bool IsLive(const void *block) const { return live_.count(block) != 0; }
+  size_t Allocated() const;
+  size_t Freed() const;
+  size_t Live() const;
+  bool IsLive(const void *block) const;
   // "3 blocks: 0x... (16 bytes), ..." for failure messages.
   std::string DescribeLive() const;
 
@@ -65,7 +65,7 @@ class TaskMemoryLedger final : public IMallocSpy {
   TaskMemoryLedger() { InitializeCriticalSection(&lock_); }
   void Forget(void *block);
 
-  CRITICAL_SECTION lock_;    // over the blocks and counts while calls run
+  mutable CRITICAL_SECTION lock_;  // over the blocks and counts
   ULONG comReferences_ = 0;  // > 0 while COM holds the spy
   size_t allocated_ = 0;
   size_t freed_ = 0;

@@ -2,9 +2,8 @@
 #pragma once
 
 #include "opcda.h"
-
-// The server's ProgID, fixed at build time.
-constexpr wchar_t SERVER_PROGID[] = L"OPC.Brenvick.1";
+// SERVER_PROGID, fixed at build time (-DOPCMON_SERVER_PROGID=<ProgID>).
+#include "server_progid.h"
 
 // Creates the server registered under SERVER_PROGID and returns its
 // IOPCServer reference, which the caller ends with Release; null when the

@@ -217,18 +217,9 @@ TEST_F(OutputTest, EveryShownNameReadsBackToTheNameAndHoldsNoControl) {
 }
 
 TEST_F(OutputTest, NamesThatLookAlikeShowDifferentlyAndEachReadsBack) {
-  const std::wstring names[] = {L"Pump",
-                                L"Pump\uFE0F",
-                                L"Pump\u034F",
-                                L"Pump\xDB40\xDC41",
-                                L"Pump\u3164",
-                                L"Pump\u2065",
-                                L"Pump\u115F",
-                                L"Pump\xDB40\xDD00",
-                                L"Pump\u17B4",
-                                L"Pump\u180B",
-                                L"Pump\uFFA0",
-                                L"Pump\xD834\xDD73"};
+  const std::wstring names[] = {L"Pump",       L"Pump\uFE0F", L"Pump\u034F", L"Pump\xDB40\xDC41", L"Pump\u3164",
+                                L"Pump\u2065", L"Pump\u115F", L"Pump\xDB40\xDD00", L"Pump\u17B4", L"Pump\u180B",
+                                L"Pump\uFFA0", L"Pump\xD834\xDD73"};
   std::vector<std::wstring> shown;
   for (const std::wstring &name : names) {
     shown.push_back(Shown(name));

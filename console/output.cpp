@@ -6,6 +6,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -86,31 +87,50 @@ void WriteFullGather(TextGather &gather) {
   gather.used -= count;
 }
 
-bool IsControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+struct CodePointRange {
+  char32_t first;
+  char32_t last;
+};
 
 // Characters that are not seen yet change what is shown: they reorder the
-// line (bidirectional marks, embeddings, overrides and isolates), break it
-// in some viewers (line and paragraph separator), or take no room, so that
-// two different names look alike (soft hyphen, zero-width and invisible
-// characters, the byte order mark, annotation marks).
-bool IsInvisible(wchar_t c) {
-  return c == 0x00AD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
-         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+// line, break it in some viewers, or take no room, so that two different
+// names look alike. Unicode's own properties say which they are.
+constexpr CodePointRange kEscapedRanges[] = {
+#include "escaped_code_points.inc"
+};
+
+// A character of a name: its code point, a pair joined, and its units.
+struct NameCharacter {
+  char32_t code;
+  size_t units;
+};
+
+// `at` points into a terminated name, so the unit after it can be read.
+NameCharacter CharacterAt(const wchar_t *at) {
+  if (IsHighSurrogate(at[0]) && IsLowSurrogate(at[1])) {
+    return {0x10000 + ((static_cast<char32_t>(at[0]) - 0xD800) << 10) + (static_cast<char32_t>(at[1]) - 0xDC00), 2};
+  }
+  return {static_cast<char32_t>(at[0]), 1};
 }
 
-// Whether the unit at `at` is shown as an escape. A surrogate is, unless it
-// is half of a pair: `at` is never the second half of one (a pair is taken
-// whole from its first half, and after a backslash no pair can be open).
-bool IsEscapedAt(const wchar_t *at) {
-  const wchar_t c = *at;
-  if (IsControl(c) || IsInvisible(c) || IsLowSurrogate(c)) return true;
-  return IsHighSurrogate(c) && !IsLowSurrogate(at[1]);
+// Whether a character is shown as an escape. A surrogate here is one
+// without its pair.
+bool IsEscaped(char32_t c) {
+  if (c >= 0x20 && c < 0x7F) return false;  // printable ASCII, most of every name
+  if (IsControl(c) || (c >= 0xD800 && c <= 0xDFFF)) return true;
+  const CodePointRange *end = kEscapedRanges + sizeof kEscapedRanges / sizeof kEscapedRanges[0];
+  const CodePointRange *after =
+      std::upper_bound(kEscapedRanges, end, c, [](char32_t code, const CodePointRange &r) { return code < r.first; });
+  return after != kEscapedRanges && c <= after[-1].last;
 }
 
-void GatherEscape(TextGather &gather, wchar_t c) {
-  wchar_t escape[8];
-  const int length = IsControl(c) ? swprintf(escape, 8, L"\\x%02X", static_cast<unsigned>(c))
-                                  : swprintf(escape, 8, L"\\u%04X", static_cast<unsigned>(c));
+void GatherEscape(TextGather &gather, char32_t c) {
+  wchar_t escape[12];
+  const int length = IsControl(c)  ? swprintf(escape, 12, L"\\x%02X", static_cast<unsigned>(c))
+                     : c > 0xFFFF ? swprintf(escape, 12, L"\\U%08X", static_cast<unsigned>(c))
+                                  : swprintf(escape, 12, L"\\u%04X", static_cast<unsigned>(c));
   GatherText(gather, escape, static_cast<size_t>(length));
 }
 
@@ -131,22 +151,24 @@ void GatherText(TextGather &gather, const wchar_t *text, size_t length) {
 void GatherName(TextGather &gather, const wchar_t *name) {
   if (name == nullptr) return;
   const wchar_t *run = name;
-  for (const wchar_t *at = name; *at != L'\0'; ++at) {
-    const wchar_t c = *at;
-    if (IsHighSurrogate(c) && IsLowSurrogate(at[1])) {
-      ++at;  // a pair stands for one character, shown as it is
-      continue;
+  for (const wchar_t *at = name; *at != L'\0';) {
+    const NameCharacter c = CharacterAt(at);
+    const wchar_t *next = at + c.units;
+    if (c.code == U'\\') {
+      // Doubled only before what would read as an escape or as a doubled
+      // backslash, so that every shown name reads back to one name: it
+      // ends this run and starts the next.
+      const char32_t after = CharacterAt(next).code;
+      if (after == U'\\' || after == U'x' || after == U'u' || after == U'U' || (after != 0 && IsEscaped(after))) {
+        GatherText(gather, run, static_cast<size_t>(next - run));
+        run = at;
+      }
+    } else if (IsEscaped(c.code)) {
+      GatherText(gather, run, static_cast<size_t>(at - run));
+      GatherEscape(gather, c.code);
+      run = next;
     }
-    if (!IsEscapedAt(at) && c != L'\\') continue;
-    GatherText(gather, run, static_cast<size_t>(at - run));
-    run = at + 1;
-    if (c == L'\\') {
-      const wchar_t next = at[1];
-      const bool doubled = next == L'\\' || next == L'x' || next == L'u' || (next != L'\0' && IsEscapedAt(at + 1));
-      GatherText(gather, L"\\\\", doubled ? 2 : 1);
-    } else {
-      GatherEscape(gather, c);
-    }
+    at = next;
   }
   GatherText(gather, run, wcslen(run));
 }

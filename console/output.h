@@ -65,15 +65,15 @@ struct TextGather {
 void GatherText(TextGather &gather, const wchar_t *text, size_t length);
 
 // Appends a name with every character that could act on a terminal, reorder
-// or break the line, or not be seen at all shown as an escape: C0 controls,
-// DEL and C1 controls as \xHH; the bidirectional marks, embeddings,
-// overrides and isolates, the line and paragraph separators, the soft
-// hyphen, zero-width and other invisible characters, the byte order mark,
-// the annotation marks and every surrogate that is not half of a pair as
-// \uHHHH (hex in capitals). A backslash is doubled only where the shown text
-// goes on with x, u or another backslash, so every shown name reads back to
-// one name and names such as "Line1\Valve" stay as they are. Null shows as
-// the empty name.
+// or break the line, or not be seen at all shown as an escape, hex in
+// capitals: C0 controls, DEL and C1 controls as \xHH; every character of
+// general category Cf, Zl or Zp or with the property
+// Default_Ignorable_Code_Point (escaped_code_points.inc) and every surrogate
+// that is not half of a pair as \uHHHH, or \UHHHHHHHH beyond U+FFFF. A pair
+// is one character, classified whole. A backslash is doubled only where the
+// shown text goes on with x, u, U, another backslash or an escape, so every
+// shown name reads back to one name and names such as "Line1\Valve" stay
+// as they are. Null shows as the empty name.
 void GatherName(TextGather &gather, const wchar_t *name);
 
 void FlushGather(TextGather &gather);

@@ -32,7 +32,8 @@ if [ "$scope" != x86_64 ]; then
   tools+=(i686-w64-mingw32-g++-posix i686-w64-mingw32-windres)
 fi
 if [ "$scope" = all ]; then
-  pkgs+=(tmux)
+  # unicode-data: the data files the table of escaped code points is held against.
+  pkgs+=(tmux unicode-data)
   tools+=(tmux python3)
 fi
 

@@ -136,13 +136,14 @@ class InstallDeps(unittest.TestCase):
         self.assertEqual(0, ran.returncode, ran.stderr)
         taken = self.installs(calls)[-1]
         self.assertRegex(taken, r" wine64 .*wine32:i386")
-        self.assertNotRegex(taken, r"i686|tmux")
+        self.assertNotRegex(taken, r"i686|tmux|unicode-data")
         self.assertIn("dpkg --add-architecture i386", calls)
 
         tested, calls = self.run_script("all", install="skew", update_status=100)
         self.assertEqual(0, tested.returncode, tested.stderr)
         self.assertNotIn("wine32:i386", self.installs(calls)[-1])
         self.assertIn("g++-mingw-w64-i686-posix", self.installs(calls)[-1])
+        self.assertIn(" unicode-data", self.installs(calls)[-1])
 
     def test_a_host_that_runs_no_32_bit_code_gets_nothing_32_bit_but_the_cross_compiler(self):
         for scope in ["x86_64", "all"]:

@@ -1,8 +1,8 @@
 // UTF-16 to UTF-8 for redirected standard output: every character intact,
 // pairs joined, lone surrogates replaced, and a full buffer cut only
-// between characters. Names as shown: controls, bidirectional marks,
-// separators, invisible characters and lone surrogates escaped, nothing
-// else touched, every shown name readable back to one.
+// between characters. Names as shown: controls, format characters,
+// separators, default-ignorable code points and lone surrogates escaped,
+// nothing else touched, every shown name readable back to one.
 #include "output.h"
 
 #include <gtest/gtest.h>
@@ -107,37 +107,36 @@ std::wstring Shown(const std::wstring &name) {
   return g_shown;
 }
 
-TEST_F(OutputTest, ShowsControlsMarksAndLoneSurrogatesAsEscapesAndAllElseAsDelivered) {
+TEST_F(OutputTest, ShowsControlsFormatIgnorableAndLoneSurrogatesAsEscapesAndAllElseAsDelivered) {
   const struct {
     std::wstring name;
     std::wstring shown;
   } cases[] = {
       {L"Tag.1", L"Tag.1"},
       {L"\x1B]0;title\x07", L"\\x1B]0;title\\x07"},
-      {L"a\rb\nc\td\x01", L"a\\x0Db\\x0Ac\\x09d\\x01"},
       {L"\x1F \x7E\x7F", L"\\x1F ~\\x7F"},
       {L"\x80\x9B\x9F\xA0", L"\\x80\\x9B\\x9F\xA0"},
-      {L"\u2027\u2028\u2029\u202A\u202E\u202F", L"\u2027\\u2028\\u2029\\u202A\\u202E\u202F"},
-      {L"\u205F\u2060\u2064\u2065\u2066\u206F\u2070", L"\u205F\\u2060\\u2064\u2065\\u2066\\u206F\u2070"},
-      {L"\u00AC\u00AD\u00AE \u061B\u061C\u061D \u180D\u180E\u180F",
-       L"\u00AC\\u00AD\u00AE \u061B\\u061C\u061D \u180D\\u180E\u180F"},
-      {L"\u200A\u200B\u200F\u2010 \uFEFE\uFEFF\uFF00 \uFFF8\uFFF9\uFFFB\uFFFC",
-       L"\u200A\\u200B\\u200F\u2010 \uFEFE\\uFEFF\uFF00 \uFFF8\\uFFF9\\uFFFB\uFFFC"},
-      // A pair passes as it is; a surrogate alone shows as its code, so it
-      // never looks like U+FFFD, which passes as it is.
+      // Format characters, separators and default-ignorable code points,
+      // an unassigned one among them, beside visible neighbours.
+      {L"\u2027\u2028\u2029\u202E\u202F \u2064\u2065\u2066 \u0600\uFFFB\uFFFC",
+       L"\u2027\\u2028\\u2029\\u202E\u202F \\u2064\\u2065\\u2066 \\u0600\\uFFFB\uFFFC"},
+      // A pair is one character, classified whole: shown as it is unless
+      // it is escaped itself, beyond U+FFFF with eight digits.
       {L"Temp_\u00b0C \u540d \xD83D\xDE00", L"Temp_\u00b0C \u540d \xD83D\xDE00"},
+      {L"\xDB40\xDC41 \xD834\xDD73 \xD834\xDD72", L"\\U000E0041 \\U0001D173 \xD834\xDD72"},
+      // A surrogate alone shows as its code, so it never looks like
+      // U+FFFD, which passes as it is.
       {L"A\xD800|A\xDC00|A\uFFFD", L"A\\uD800|A\\uDC00|A\uFFFD"},
       {L"\xDE00\xD83D", L"\\uDE00\\uD83D"},
       {L"\xD83D\xD83D\xDE00\xDE00", L"\\uD83D\xD83D\xDE00\\uDE00"},
       // A backslash is doubled only where what follows could read as an
       // escape or as a doubled backslash.
-      {L"Line1\\Valve \\U \\X", L"Line1\\Valve \\U \\X"},
-      {L"C:\\x1B", L"C:\\\\x1B"},
-      {L"\\u202E", L"\\\\u202E"},
+      {L"Line1\\Valve \\X", L"Line1\\Valve \\X"},
+      {L"C:\\x1B \\u202E \\U000E0041", L"C:\\\\x1B \\\\u202E \\\\U000E0041"},
       {L"a\\\\b", L"a\\\\\\b"},
       {L"\\\x1B", L"\\\\\\x1B"},
       {L"\\\u200F \\\xDC00 \\\xD83D", L"\\\\\\u200F \\\\\\uDC00 \\\\\\uD83D"},
-      {L"\\\xD83D\xDE00", L"\\\xD83D\xDE00"},
+      {L"\\\xD83D\xDE00 \\\xDB40\xDC41", L"\\\xD83D\xDE00 \\\\\\U000E0041"},
       {L"end\\", L"end\\"},
       {L"", L""},
   };
@@ -149,20 +148,26 @@ TEST_F(OutputTest, ShowsControlsMarksAndLoneSurrogatesAsEscapesAndAllElseAsDeliv
   EXPECT_EQ(L"", g_shown);
 }
 
-// Reads a shown name back: \\ is one backslash, \xHH and \uHHHH one
-// character, any other backslash itself.
+// Reads a shown name back: \\ is one backslash, \xHH, \uHHHH and
+// \UHHHHHHHH one character, any other backslash itself.
 std::wstring ReadBack(const std::wstring &shown) {
   std::wstring name;
   for (size_t i = 0; i < shown.size(); ++i) {
     const wchar_t next = i + 1 < shown.size() ? shown[i + 1] : L'\0';
-    if (shown[i] != L'\\' || (next != L'\\' && next != L'x' && next != L'u')) {
+    if (shown[i] != L'\\' || (next != L'\\' && next != L'x' && next != L'u' && next != L'U')) {
       name += shown[i];
     } else if (next == L'\\') {
       name += L'\\';
       ++i;
     } else {
-      const size_t digits = next == L'x' ? 2 : 4;
-      name += static_cast<wchar_t>(std::stoul(std::wstring(shown, i + 2, digits), nullptr, 16));
+      const size_t digits = next == L'x' ? 2 : next == L'u' ? 4 : 8;
+      const unsigned long code = std::stoul(std::wstring(shown, i + 2, digits), nullptr, 16);
+      if (code > 0xFFFF) {
+        name += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+        name += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+      } else {
+        name += static_cast<wchar_t>(code);
+      }
       i += 1 + digits;
     }
   }
@@ -186,10 +191,10 @@ bool HoldsLoneSurrogate(const std::wstring &shown) {
 
 TEST_F(OutputTest, EveryShownNameReadsBackToTheNameAndHoldsNoControl) {
   // Every name of up to four characters from those that meet at the edges
-  // of the escapes: the halves of a pair among them, alone, reversed and
-  // joined.
-  const wchar_t alphabet[] = {L'\\',   L'x',     L'u',     L'1',     L'B',     L'\x1B',
-                              L'\x85', L'\u202E', L'\u200F', L'\xD83D', L'\xDE00'};
+  // of the escapes: the halves of two pairs among them, one shown as it is
+  // and one escaped, alone, reversed and joined.
+  const wchar_t alphabet[] = {L'\\',     L'x',      L'u',      L'U',     L'1',      L'B',     L'\x1B',
+                              L'\x85',    L'\u202E', L'\u200F', L'\xD83D', L'\xDE00', L'\xDB40', L'\xDC41'};
   std::vector<std::wstring> names = {L""};
   for (size_t start = 0, length = 0; length < 4; ++length) {
     const size_t end = names.size();
@@ -201,12 +206,29 @@ TEST_F(OutputTest, EveryShownNameReadsBackToTheNameAndHoldsNoControl) {
   for (const std::wstring &name : names) {
     const std::wstring shown = Shown(name);
     ASSERT_EQ(name, ReadBack(shown)) << "shown as " << testing::PrintToString(shown);
+    // 0xDB40 starts only pairs of tag characters and variation selectors,
+    // all escaped; 0xDC41 after 0xD83D is a visible character.
     for (wchar_t c : shown) {
-      ASSERT_TRUE(c >= 0x20 && c != 0x7F && c != 0x85 && c != 0x202E && c != 0x200F)
+      ASSERT_TRUE(c >= 0x20 && c != 0x7F && c != 0x85 && c != 0x202E && c != 0x200F && c != 0xDB40)
           << "in " << testing::PrintToString(shown);
     }
     ASSERT_FALSE(HoldsLoneSurrogate(shown)) << "in " << testing::PrintToString(shown);
   }
+}
+
+TEST_F(OutputTest, NamesThatLookAlikeShowDifferentlyAndEachReadsBack) {
+  const std::wstring names[] = {L"Pump",       L"Pump\uFE0F", L"Pump\u034F", L"Pump\xDB40\xDC41", L"Pump\u3164",
+                                L"Pump\u2065", L"Pump\u115F", L"Pump\xDB40\xDD00", L"Pump\u17B4", L"Pump\u180B",
+                                L"Pump\uFFA0", L"Pump\xD834\xDD73"};
+  std::vector<std::wstring> shown;
+  for (const std::wstring &name : names) {
+    shown.push_back(Shown(name));
+    EXPECT_EQ(name, ReadBack(shown.back())) << "shown as " << testing::PrintToString(shown.back());
+  }
+  const std::vector<std::wstring> expected = {
+      L"Pump",       L"Pump\\uFE0F", L"Pump\\u034F", L"Pump\\U000E0041", L"Pump\\u3164", L"Pump\\u2065",
+      L"Pump\\u115F", L"Pump\\U000E0100", L"Pump\\u17B4", L"Pump\\u180B", L"Pump\\uFFA0", L"Pump\\U0001D173"};
+  EXPECT_EQ(expected, shown);
 }
 
 }  // namespace

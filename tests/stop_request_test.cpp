@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <thread>
 #include <utility>
@@ -115,39 +114,32 @@ TEST_F(StopRequestTest, CloseHandlerReturnsOnceTheTeardownIsDoneOrTheWaitRunsOut
   EXPECT_GE(GetTickCount64() - start, 150u);
 }
 
-
 // ---- the prompt on a pipe --------------------------------------------------
 
-// What the user and the system do while the prompt waits, each so many
-// milliseconds after it began, on a thread of its own as the system would.
-// The writer is closed at `endAt`, or once the prompt has returned, or
-// after PROMPT_GIVE_UP_MS at the latest, so a prompt that misses a stop
-// still returns.
-constexpr DWORD NEVER = INFINITE;
+// What the user and the system do while the prompt waits, in order, each so
+// many milliseconds after it began, on a thread of its own as the system
+// would: 'l' writes a line, 'e' closes the writer (the end of input), 'c'
+// is a Ctrl+C. The writer is closed once the prompt has returned, or after
+// PROMPT_GIVE_UP_MS, so a prompt that misses a stop still returns.
+using PromptSteps = std::vector<std::pair<DWORD, char>>;
 constexpr DWORD PROMPT_GIVE_UP_MS = 3000;
-struct PromptInput {
-  DWORD lineAt;
-  DWORD endAt;
-  DWORD ctrlCAt;
-};
 
-void PlayPromptInput(PromptInput input, HANDLE writer, HANDLE promptReturned) {
-  std::vector<std::pair<DWORD, char>> steps = {{input.lineAt, 'l'}, {input.ctrlCAt, 'c'}};
-  steps.push_back({std::min(input.endAt, PROMPT_GIVE_UP_MS), 'e'});
-  std::sort(steps.begin(), steps.end());
+void PlayPromptInput(PromptSteps steps, HANDLE writer, HANDLE promptReturned) {
+  steps.push_back({PROMPT_GIVE_UP_MS, 'e'});
   const ULONGLONG start = GetTickCount64();
   for (const auto &step : steps) {
-    if (step.first == NEVER) break;
     const ULONGLONG now = GetTickCount64() - start;
-    const DWORD wait = step.first > now ? static_cast<DWORD>(step.first - now) : 0;
-    if (WaitForSingleObject(promptReturned, wait) == WAIT_OBJECT_0) break;
+    if (WaitForSingleObject(promptReturned, step.first > now ? static_cast<DWORD>(step.first - now) : 0) ==
+        WAIT_OBJECT_0) {
+      break;
+    }
     if (step.second == 'l') {
       static const char LINE[] = "typed at the prompt\r\n";
       DWORD written = 0;
       (void)WriteFile(writer, LINE, sizeof LINE - 1, &written, nullptr);
     } else if (step.second == 'c') {
       (void)HandleStopEvent(CTRL_C_EVENT, CONSOLE_STOP_PLATFORM);
-    } else {
+    } else if (writer != nullptr) {
       CloseHandle(writer);
       writer = nullptr;
     }
@@ -159,15 +151,15 @@ TEST_F(StopRequestTest, ThePromptEndsWithALineAnEndOfInputOrACtrlCWhicheverComes
   StartStopRequests();
   const struct {
     const char *what;
-    PromptInput input;
+    PromptSteps steps;
     int goesOn;
     ULONGLONG least;
     ULONGLONG most;
   } cases[] = {
-      {"nothing comes but a Ctrl+C", {NEVER, NEVER, 50}, 0, 40, 250},
-      {"a line", {50, NEVER, NEVER}, 1, 40, 250},
-      {"the end of input", {NEVER, 50, NEVER}, 1, 50 + STOP_ARRIVAL_WAIT_MS - 20, 50 + STOP_ARRIVAL_WAIT_MS + 500},
-      {"the end of input with a Ctrl+C on its way", {NEVER, 50, 150}, 0, 140, 50 + STOP_ARRIVAL_WAIT_MS - 1},
+      {"nothing comes but a Ctrl+C", {{50, 'c'}}, 0, 40, 250},
+      {"a line", {{50, 'l'}}, 1, 40, 250},
+      {"the end of input", {{50, 'e'}}, 1, 50 + STOP_ARRIVAL_WAIT_MS - 20, 50 + STOP_ARRIVAL_WAIT_MS + 500},
+      {"the end of input with a Ctrl+C on its way", {{50, 'e'}, {150, 'c'}}, 0, 140, 50 + STOP_ARRIVAL_WAIT_MS - 1},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -177,7 +169,7 @@ TEST_F(StopRequestTest, ThePromptEndsWithALineAnEndOfInputOrACtrlCWhicheverComes
     ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
     HANDLE promptReturned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(nullptr, promptReturned);
-    std::thread player(PlayPromptInput, c.input, writer, promptReturned);
+    std::thread player(PlayPromptInput, c.steps, writer, promptReturned);
     const ULONGLONG start = GetTickCount64();
 
     EXPECT_EQ(c.goesOn, AwaitPromptLine(reader)) << "1: the group stage starts";

@@ -5,18 +5,10 @@
 // stages still to come; the frame goes on with the teardown of what exists.
 #include "lifecycle.h"
 
-#include <cstdio>
-
 #include "browse.h"
 #include "connection.h"
 #include "output.h"
 #include "stop_request.h"
-
-namespace {
-
-int ReadStandardInput() { return getc(stdin); }
-
-}  // namespace
 
 int RunMonitor(ItemStage stage) {
   (void)CoInitialize(nullptr);
@@ -34,7 +26,7 @@ int RunMonitor(ItemStage stage) {
     if (!StopRequested()) {
       PutLine("press ENTER to start polling");
       FlushStandardOutput();
-      if (AwaitPromptLine(ReadStandardInput)) RunGroupStage(server, names, stage, StopRequested);
+      if (AwaitPromptLine(GetStdHandle(STD_INPUT_HANDLE))) RunGroupStage(server, names, stage, StopRequested);
     }
 
     server->Release();

@@ -1,48 +1,32 @@
 // The console control handler's logic without a console event: what it
-// records, when it ends the prompt's read, how long it waits for the
-// teardown and what it answers, on a stand-in platform; then across threads
-// as the system calls the handler: the real wait on the teardown event, and
-// the prompt's end of input that waits for a stop on its way.
+// records, how long it waits for the teardown and what it answers, on a
+// stand-in platform; then across threads as the system calls the handler:
+// the real wait on the teardown event, and the ENTER prompt on a real pipe,
+// ended by a line, by the end of input or by a Ctrl+C.
 #include "stop_request.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
-struct HandlerState {
-  int ends = 0;
-  // What endPromptRead answers, call by call; 1 once the script runs out.
-  std::vector<int> endAnswers;
-  std::vector<DWORD> pauses;
-  std::vector<DWORD> waits;
-  // The prompt ends during this pause (1-based); 0: never.
-  size_t promptEndsInPause = 0;
-};
-HandlerState g_handler;
+std::vector<DWORD> g_waits;
 
-int StandInEndPromptRead() {
-  const size_t call = static_cast<size_t>(g_handler.ends++);
-  return call < g_handler.endAnswers.size() ? g_handler.endAnswers[call] : 1;
-}
-void StandInPause(DWORD milliseconds) {
-  g_handler.pauses.push_back(milliseconds);
-  if (g_handler.pauses.size() == g_handler.promptEndsInPause) EndPromptWait();
-}
 int StandInWaitForTeardown(DWORD milliseconds) {
-  g_handler.waits.push_back(milliseconds);
+  g_waits.push_back(milliseconds);
   return 1;
 }
-const StopHandlerPlatform STAND_IN = {StandInEndPromptRead, StandInPause, StandInWaitForTeardown};
+const StopHandlerPlatform STAND_IN = {StandInWaitForTeardown};
 
 class StopRequestTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetStopRequests();
-    g_handler = HandlerState();
+    g_waits.clear();
   }
   void TearDown() override { ResetStopRequests(); }
 };
@@ -60,30 +44,14 @@ TEST_F(StopRequestTest, EachControlEventIsAStopAndOnlyThoseTheProcessDoesNotOutl
   for (const auto &c : cases) {
     SCOPED_TRACE("event " + std::to_string(c.event));
     ResetStopRequests();
-    g_handler = HandlerState();
+    g_waits.clear();
 
     EXPECT_EQ(c.taken, HandleStopEvent(c.event, STAND_IN));
     EXPECT_EQ(c.taken ? 1 : 0, StopRequested());
-    EXPECT_EQ(c.waits ? std::vector<DWORD>{STOP_TEARDOWN_WAIT_MS} : std::vector<DWORD>(), g_handler.waits);
-    EXPECT_EQ(0, g_handler.ends) << "no prompt was waiting";
+    EXPECT_EQ(c.waits ? std::vector<DWORD>{STOP_TEARDOWN_WAIT_MS} : std::vector<DWORD>(), g_waits);
   }
   // The system ends the process about 5 s after a close.
   EXPECT_LT(STOP_TEARDOWN_WAIT_MS, 5000u);
-}
-
-TEST_F(StopRequestTest, EndsThePromptReadOnceAndOnlyWhileThePromptWaits) {
-  EXPECT_TRUE(HandleStopEvent(CTRL_C_EVENT, STAND_IN));
-  EXPECT_EQ(0, BeginPromptWait()) << "a stop just before the prompt: no read may start";
-  EndPromptWait();
-  ResetStopRequests();
-
-  ASSERT_EQ(1, BeginPromptWait());
-  EXPECT_TRUE(HandleStopEvent(CTRL_C_EVENT, STAND_IN));
-  EXPECT_TRUE(HandleStopEvent(CTRL_CLOSE_EVENT, STAND_IN));
-  EndPromptWait();
-  EXPECT_TRUE(HandleStopEvent(CTRL_LOGOFF_EVENT, STAND_IN));
-  EXPECT_EQ(1, g_handler.ends) << "the read ended once while the prompt waits, never before or after";
-  EXPECT_TRUE(g_handler.pauses.empty());
 }
 
 TEST_F(StopRequestTest, ASecondCtrlCOrBreakWhileTheFirstIsHonouredIsLeftToTheSystem) {
@@ -101,40 +69,12 @@ TEST_F(StopRequestTest, ASecondCtrlCOrBreakWhileTheFirstIsHonouredIsLeftToTheSys
   for (const auto &c : cases) {
     SCOPED_TRACE("event " + std::to_string(c.first) + " then " + std::to_string(c.second));
     ResetStopRequests();
-    g_handler = HandlerState();
+    g_waits.clear();
     (void)HandleStopEvent(c.first, STAND_IN);
 
     EXPECT_EQ(c.taken, HandleStopEvent(c.second, STAND_IN));
     EXPECT_EQ(1, StopRequested());
-    EXPECT_EQ(std::vector<DWORD>(c.waits, STOP_TEARDOWN_WAIT_MS), g_handler.waits);
-  }
-}
-
-TEST_F(StopRequestTest, RetriesAPromptReadNotBegunYetUntilItEndsThePromptEndsOrTheLimit) {
-  const DWORD limitTries = PROMPT_READ_RETRY_LIMIT_MS / PROMPT_READ_RETRY_MS + 1;
-  const struct {
-    const char *what;
-    std::vector<int> answers;
-    size_t promptEndsInPause;
-    int ends;
-  } cases[] = {
-      {"ended at the third try", {0, 0, 1}, 0, 3},
-      {"the prompt ends during the second pause", std::vector<int>(100, 0), 2, 2},
-      {"never ended", std::vector<int>(limitTries + 10, 0), 0, static_cast<int>(limitTries)},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    ResetStopRequests();
-    g_handler = HandlerState();
-    g_handler.endAnswers = c.answers;
-    g_handler.promptEndsInPause = c.promptEndsInPause;
-    ASSERT_EQ(1, BeginPromptWait());
-
-    EXPECT_TRUE(HandleStopEvent(CTRL_C_EVENT, STAND_IN));
-    EXPECT_EQ(c.ends, g_handler.ends);
-    EXPECT_EQ(std::vector<DWORD>(static_cast<size_t>(c.ends) - (c.promptEndsInPause ? 0 : 1), PROMPT_READ_RETRY_MS),
-              g_handler.pauses);
-    EndPromptWait();
+    EXPECT_EQ(std::vector<DWORD>(c.waits, STOP_TEARDOWN_WAIT_MS), g_waits);
   }
 }
 
@@ -174,49 +114,79 @@ TEST_F(StopRequestTest, CloseHandlerReturnsOnceTheTeardownIsDoneOrTheWaitRunsOut
   EXPECT_GE(GetTickCount64() - start, 150u);
 }
 
-// ---- the prompt's end of input --------------------------------------------
+// ---- the prompt on a pipe --------------------------------------------------
 
-// A Ctrl+C as the system delivers it: on a thread of its own, a moment later.
-HANDLE g_ctrlC = nullptr;
-DWORD WINAPI CtrlCSoon(void *) {
-  Sleep(50);
-  (void)HandleStopEvent(CTRL_C_EVENT, STAND_IN);
-  return 0;
-}
-int EndOfInputWithCtrlCOnItsWay() {
-  g_ctrlC = CreateThread(nullptr, 0, CtrlCSoon, nullptr, 0, nullptr);
-  return EOF;
-}
-int EndOfInput() { return EOF; }
-int Character() { return '\n'; }
+// What the user and the system do while the prompt waits, in order, each so
+// many milliseconds after it began, on a thread of its own as the system
+// would: 'l' writes a line, 'e' closes the writer (the end of input), 'c'
+// is a Ctrl+C. The writer is closed once the prompt has returned, or after
+// PROMPT_GIVE_UP_MS, so a prompt that misses a stop still returns.
+using PromptSteps = std::vector<std::pair<DWORD, char>>;
+constexpr DWORD PROMPT_GIVE_UP_MS = 3000;
 
-TEST_F(StopRequestTest, AnEndOfInputWaitsBrieflyForAStopOnItsWayACharacterDoesNot) {
+void PlayPromptInput(PromptSteps steps, HANDLE writer, HANDLE promptReturned) {
+  steps.push_back({PROMPT_GIVE_UP_MS, 'e'});
+  const ULONGLONG start = GetTickCount64();
+  for (const auto &step : steps) {
+    const ULONGLONG now = GetTickCount64() - start;
+    if (WaitForSingleObject(promptReturned, step.first > now ? static_cast<DWORD>(step.first - now) : 0) ==
+        WAIT_OBJECT_0) {
+      break;
+    }
+    if (step.second == 'l') {
+      static const char LINE[] = "typed at the prompt\r\n";
+      DWORD written = 0;
+      (void)WriteFile(writer, LINE, sizeof LINE - 1, &written, nullptr);
+    } else if (step.second == 'c') {
+      (void)HandleStopEvent(CTRL_C_EVENT, CONSOLE_STOP_PLATFORM);
+    } else if (writer != nullptr) {
+      CloseHandle(writer);
+      writer = nullptr;
+    }
+  }
+  if (writer != nullptr) CloseHandle(writer);
+}
+
+TEST_F(StopRequestTest, ThePromptEndsWithALineAnEndOfInputOrACtrlCWhicheverComesFirst) {
   StartStopRequests();
   const struct {
     const char *what;
-    int (*read)();
+    PromptSteps steps;
     int goesOn;
     ULONGLONG least;
     ULONGLONG most;
   } cases[] = {
-      {"end of input with a Ctrl+C on its way", EndOfInputWithCtrlCOnItsWay, 0, 0, STOP_ARRIVAL_WAIT_MS - 1},
-      {"end of input alone", EndOfInput, 1, STOP_ARRIVAL_WAIT_MS - 50, STOP_ARRIVAL_WAIT_MS + 1000},
-      {"a character", Character, 1, 0, 99},
+      {"nothing comes but a Ctrl+C", {{50, 'c'}}, 0, 40, 250},
+      {"a line", {{50, 'l'}}, 1, 40, 250},
+      {"the end of input", {{50, 'e'}}, 1, 50 + STOP_ARRIVAL_WAIT_MS - 20, 50 + STOP_ARRIVAL_WAIT_MS + 500},
+      {"the end of input with a Ctrl+C on its way", {{50, 'e'}, {150, 'c'}}, 0, 140, 50 + STOP_ARRIVAL_WAIT_MS - 1},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     ResetStopRequests();
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, nullptr, 0));
+    HANDLE promptReturned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(nullptr, promptReturned);
+    std::thread player(PlayPromptInput, c.steps, writer, promptReturned);
     const ULONGLONG start = GetTickCount64();
 
-    EXPECT_EQ(c.goesOn, AwaitPromptLine(c.read)) << "1: the group stage starts";
+    EXPECT_EQ(c.goesOn, AwaitPromptLine(reader)) << "1: the group stage starts";
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_GE(elapsed, c.least);
     EXPECT_LE(elapsed, c.most);
-    if (g_ctrlC != nullptr) {
-      WaitForSingleObject(g_ctrlC, INFINITE);
-      CloseHandle(g_ctrlC);
-      g_ctrlC = nullptr;
+    // (A pipe whose writer is gone cannot be looked into.)
+    DWORD left = 0;
+    if (PeekNamedPipe(reader, nullptr, 0, nullptr, &left, nullptr)) {
+      EXPECT_EQ(0u, left) << "bytes left of the line";
     }
+
+    // A read the prompt left behind ends with the writer.
+    SetEvent(promptReturned);
+    player.join();
+    CloseHandle(promptReturned);
+    CloseHandle(reader);
   }
 }
 

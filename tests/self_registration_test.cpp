@@ -10,6 +10,7 @@
 #include <olectl.h>
 #include <sddl.h>
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,8 +30,16 @@ constexpr wchar_t kProxyClass[] = L"{D0CD6F78-410B-4371-B619-43EF6A33B157}";
 constexpr wchar_t kForeignClass[] = L"{11111111-2222-3333-4444-555555555555}";
 const std::wstring kProxyClassKey = std::wstring(L"CLSID\\") + kProxyClass;
 const std::wstring kForeignClassKey = std::wstring(L"CLSID\\") + kForeignClass;
-const IID *const kInterfaces[] = {&IID_IOPCServer, &IID_IOPCBrowseServerAddressSpace, &IID_IOPCItemMgt,
-                                  &IID_IOPCSyncIO};
+// The interfaces with the name and method count our registration writes.
+struct Interface {
+  const IID *iid;
+  const wchar_t *name;
+  const wchar_t *methods;
+};
+const Interface kInterfaces[] = {{&IID_IOPCServer, L"IOPCServer", L"9"},
+                                 {&IID_IOPCBrowseServerAddressSpace, L"IOPCBrowseServerAddressSpace", L"8"},
+                                 {&IID_IOPCItemMgt, L"IOPCItemMgt", L"10"},
+                                 {&IID_IOPCSyncIO, L"IOPCSyncIO", L"5"}};
 
 std::wstring Environment(const wchar_t *name) {
   wchar_t buffer[MAX_PATH * 2];
@@ -93,16 +102,23 @@ bool DenyWriting(const std::wstring &key, REGSAM view) {
   return rc == ERROR_SUCCESS;
 }
 
+const Interface &Find(const IID &iid) {
+  for (const Interface &known : kInterfaces) {
+    if (IsEqualIID(*known.iid, iid)) return known;
+  }
+  throw std::logic_error("not an interface of the proxy");
+}
 // An interface key of our shape, naming `clsid`.
-std::vector<RegistryValue> InterfaceShape(const IID &iid, const wchar_t *name, const wchar_t *methods,
-                                          const std::wstring &clsid) {
+std::vector<RegistryValue> InterfaceShape(const IID &iid, const std::wstring &clsid) {
   const std::wstring key = InterfaceKey(iid);
-  return {{key, L"", name}, {key + L"\\NumMethods", L"", methods}, {key + L"\\ProxyStubClsid32", L"", clsid}};
+  return {{key, L"", Find(iid).name},
+          {key + L"\\NumMethods", L"", Find(iid).methods},
+          {key + L"\\ProxyStubClsid32", L"", clsid}};
 }
 // What a registration of ours writes for an interface, as RegistryTree shows it.
-std::wstring OurInterface(const std::wstring &name, const std::wstring &methods) {
-  return L"@=" + name + L"\nNumMethods\\\nNumMethods\\@=" + methods + L"\nProxyStubClsid32\\\nProxyStubClsid32\\@=" +
-         kProxyClass + L"\n";
+std::wstring OurInterface(const IID &iid) {
+  return L"@=" + std::wstring(Find(iid).name) + L"\nNumMethods\\\nNumMethods\\@=" + Find(iid).methods +
+         L"\nProxyStubClsid32\\\nProxyStubClsid32\\@=" + kProxyClass + L"\n";
 }
 
 std::wstring SystemDirectory() {
@@ -247,16 +263,14 @@ TEST_F(SelfRegistration, ProxyRegistersEveryInterfaceAndItsClassAndRemovesThemAg
     ASSERT_EQ(S_OK, CallExport(proxy_, "DllRegisterServer")) << "round " << round;
     EXPECT_EQ("Both", Narrow(Value(kProxyClassKey + L"\\InprocServer32", L"ThreadingModel")));
     EXPECT_TRUE(SameFile(proxy_, Value(kProxyClassKey + L"\\InprocServer32")));
-    for (const IID *iid : kInterfaces) {
-      EXPECT_EQ(Narrow(kProxyClass), Narrow(Value(InterfaceKey(*iid) + L"\\ProxyStubClsid32")))
-          << Narrow(InterfaceKey(*iid));
+    for (const Interface &known : kInterfaces) {
+      EXPECT_EQ(OurInterface(*known.iid), RegistryTree(InterfaceKey(*known.iid), 0));
     }
-    EXPECT_EQ(OurInterface(L"IOPCServer", L"9"), RegistryTree(InterfaceKey(IID_IOPCServer), 0));
   }
 
   ASSERT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
   EXPECT_FALSE(class_keys::Exists(kProxyClassKey));
-  for (const IID *iid : kInterfaces) EXPECT_FALSE(class_keys::Exists(InterfaceKey(*iid))) << Narrow(InterfaceKey(*iid));
+  for (const Interface &known : kInterfaces) EXPECT_EQ(L"(absent)", RegistryTree(InterfaceKey(*known.iid), 0));
 }
 
 // One interface key staged in either registry view, with the class it names
@@ -279,53 +293,37 @@ TEST_F(SelfRegistration, ProxyRegistersOnlyWhereEveryInterfaceHasAUsableProxy) {
     const char *what;
     const IID *iid;
     std::vector<RegistryValue> key;
-    std::wstring server;  // the InprocServer32 of kForeignClass; empty: no such class
-    DWORD serverType;
-    bool serverInOtherView;
-    Outcome outcome;  // in this process's view; in the other one all register beside it
+    Outcome outcome;              // in this process's view; in the other one all register beside it
+    std::wstring server = L"";    // the InprocServer32 of kForeignClass; empty: no such class
+    DWORD serverType = REG_SZ;
+    bool serverInOtherView = false;
   };
-  const auto withServer = [](const IID &iid, const wchar_t *name, const wchar_t *methods) {
-    return InterfaceShape(iid, name, methods, kForeignClass);
-  };
+  const IID &server = IID_IOPCServer, &itemMgt = IID_IOPCItemMgt, &syncIO = IID_IOPCSyncIO;
   std::vector<Row> rows = {
-      {"without ProxyStubClsid32", &IID_IOPCServer, {{InterfaceKey(IID_IOPCServer), L"", L"ForeignServerName"}},
-       L"", REG_SZ, false, kRefused},
-      {"ProxyStubClsid32 without a class",
-       &IID_IOPCItemMgt,
-       {{InterfaceKey(IID_IOPCItemMgt) + L"\\ProxyStubClsid32", L"Owner", L"foreign-runtime"}},
-       L"",
-       REG_SZ,
-       false,
-       kRefused},
-      {"our shape naming an unregistered class", &IID_IOPCSyncIO, withServer(IID_IOPCSyncIO, L"IOPCSyncIO", L"5"),
-       L"", REG_SZ, false, kRefused},
-      {"another proxy whose file is gone", &IID_IOPCServer, withServer(IID_IOPCServer, L"IOPCServer", L"9"),
-       L"C:\\gone\\proxy.dll", REG_SZ, false, kRefused},
-      {"another proxy registered in the other view only", &IID_IOPCServer,
-       withServer(IID_IOPCServer, L"IOPCServer", L"9"), L"oleaut32.dll", REG_SZ, true, kRefused},
-      {"another proxy by a bare file name", &IID_IOPCServer, withServer(IID_IOPCServer, L"IOPCServer", L"9"),
-       L"oleaut32.dll", REG_SZ, false, kServed},
-      {"another proxy by a quoted path", &IID_IOPCItemMgt, withServer(IID_IOPCItemMgt, L"IOPCItemMgt", L"10"),
-       L"\"" + SystemDirectory() + L"\\ole32.dll\"", REG_SZ, false, kServed},
-      {"another proxy by a path to expand", &IID_IOPCServer, withServer(IID_IOPCServer, L"IOPCServer", L"9"),
-       L"%SystemRoot%\\system32\\rpcrt4.dll", REG_EXPAND_SZ, false, kServed},
-      {"ours from an earlier registration", &IID_IOPCServer,
-       InterfaceShape(IID_IOPCServer, L"IOPCServer", L"9", kProxyClass), L"", REG_SZ, false, kOurs},
-      {"ours, the class in small letters", &IID_IOPCItemMgt,
-       InterfaceShape(IID_IOPCItemMgt, L"IOPCItemMgt", L"10", L"{d0cd6f78-410b-4371-b619-43ef6a33b157}"), L"",
-       REG_SZ, false, kOurs},
-      {"ours and a foreign value", &IID_IOPCServer, InterfaceShape(IID_IOPCServer, L"IOPCServer", L"9", kProxyClass),
-       L"", REG_SZ, false, kNamesOurClass},
-      {"ours and a foreign value in NumMethods", &IID_IOPCServer,
-       InterfaceShape(IID_IOPCServer, L"IOPCServer", L"9", kProxyClass), L"", REG_SZ, false, kNamesOurClass},
-      {"ours and a foreign subkey", &IID_IOPCItemMgt,
-       InterfaceShape(IID_IOPCItemMgt, L"IOPCItemMgt", L"10", kProxyClass), L"", REG_SZ, false, kNamesOurClass},
-      {"ours, not writable", &IID_IOPCSyncIO, InterfaceShape(IID_IOPCSyncIO, L"IOPCSyncIO", L"5", kProxyClass), L"",
-       REG_SZ, false, kUnwritable},
+      {"without ProxyStubClsid32", &server, {{InterfaceKey(server), L"", L"ForeignServerName"}}, kRefused},
+      {"ProxyStubClsid32 without a class", &itemMgt,
+       {{InterfaceKey(itemMgt) + L"\\ProxyStubClsid32", L"Owner", L"foreign-runtime"}}, kRefused},
+      {"our shape naming an unregistered class", &syncIO, InterfaceShape(syncIO, kForeignClass), kRefused},
+      {"another proxy whose file is gone", &server, InterfaceShape(server, kForeignClass), kRefused,
+       L"C:\\gone\\proxy.dll"},
+      {"another proxy registered in the other view only", &server, InterfaceShape(server, kForeignClass), kRefused,
+       L"oleaut32.dll", REG_SZ, true},
+      {"another proxy by a bare file name", &server, InterfaceShape(server, kForeignClass), kServed, L"oleaut32.dll"},
+      {"another proxy by a quoted path", &itemMgt, InterfaceShape(itemMgt, kForeignClass), kServed,
+       L"\"" + SystemDirectory() + L"\\ole32.dll\""},
+      {"another proxy by a path to expand", &server, InterfaceShape(server, kForeignClass), kServed,
+       L"%SystemRoot%\\system32\\rpcrt4.dll", REG_EXPAND_SZ},
+      {"ours from an earlier registration", &server, InterfaceShape(server, kProxyClass), kOurs},
+      {"ours, the class in small letters", &itemMgt,
+       InterfaceShape(itemMgt, L"{d0cd6f78-410b-4371-b619-43ef6a33b157}"), kOurs},
+      {"ours and a foreign value", &server, InterfaceShape(server, kProxyClass), kNamesOurClass},
+      {"ours and a foreign value in NumMethods", &server, InterfaceShape(server, kProxyClass), kNamesOurClass},
+      {"ours and a foreign subkey", &itemMgt, InterfaceShape(itemMgt, kProxyClass), kNamesOurClass},
+      {"ours, not writable", &syncIO, InterfaceShape(syncIO, kProxyClass), kUnwritable},
   };
-  rows[10].key.push_back({InterfaceKey(IID_IOPCServer), L"Foo", L"bar"});
-  rows[11].key.push_back({InterfaceKey(IID_IOPCServer) + L"\\NumMethods", L"Foo", L"bar"});
-  rows[12].key.push_back({InterfaceKey(IID_IOPCItemMgt) + L"\\TypeLib", L"", kForeignClass});
+  rows[10].key.push_back({InterfaceKey(server), L"Foo", L"bar"});
+  rows[11].key.push_back({InterfaceKey(server) + L"\\NumMethods", L"Foo", L"bar"});
+  rows[12].key.push_back({InterfaceKey(itemMgt) + L"\\TypeLib", L"", kForeignClass});
 
   std::vector<REGSAM> views = {0};
   if (OtherView() != 0) views.push_back(OtherView());
@@ -345,13 +343,13 @@ TEST_F(SelfRegistration, ProxyRegistersOnlyWhereEveryInterfaceHasAUsableProxy) {
         ASSERT_TRUE(DenyWriting(key, view));
       }
       const std::wstring before = RegistryTree(key, view);
-      const std::wstring server = RegistryTree(kForeignClassKey, classView);
+      const std::wstring foreignClass = RegistryTree(kForeignClassKey, classView);
       // Of ours in this process's view, but the staged key where it is another's.
       const auto expectNothingOfOurs = [&](bool stagedKeyToo) {
         EXPECT_FALSE(class_keys::Exists(kProxyClassKey));
-        for (const IID *iid : kInterfaces) {
-          if (stagedKeyToo || iid != row.iid) {
-            EXPECT_FALSE(class_keys::Exists(InterfaceKey(*iid))) << Narrow(InterfaceKey(*iid));
+        for (const Interface &known : kInterfaces) {
+          if (stagedKeyToo || known.iid != row.iid) {
+            EXPECT_EQ(L"(absent)", RegistryTree(InterfaceKey(*known.iid), 0));
           }
         }
       };
@@ -361,7 +359,7 @@ TEST_F(SelfRegistration, ProxyRegistersOnlyWhereEveryInterfaceHasAUsableProxy) {
                                                           : S_OK;
       EXPECT_HR(registered, CallExport(proxy_, "DllRegisterServer"));
       // Ours is written again as we write it.
-      EXPECT_EQ(outcome == kOurs ? OurInterface(row.key[0].text, row.key[1].text) : before, RegistryTree(key, view))
+      EXPECT_EQ(outcome == kOurs ? OurInterface(*row.iid) : before, RegistryTree(key, view))
           << "registered";
       if (FAILED(registered)) {
         expectNothingOfOurs(view != 0);
@@ -378,12 +376,12 @@ TEST_F(SelfRegistration, ProxyRegistersOnlyWhereEveryInterfaceHasAUsableProxy) {
         EXPECT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
       }
       expectNothingOfOurs(ours || view != 0);
-      EXPECT_EQ(server, RegistryTree(kForeignClassKey, classView));
+      EXPECT_EQ(foreignClass, RegistryTree(kForeignClassKey, classView));
       EXPECT_TRUE(class_keys::DeleteTree(key, view));
       EXPECT_TRUE(class_keys::DeleteTree(kForeignClassKey, classView));
       // Whatever a failing row left, the next one starts from nothing.
       class_keys::DeleteTree(kProxyClassKey);
-      for (const IID *iid : kInterfaces) class_keys::DeleteTree(InterfaceKey(*iid));
+      for (const Interface &known : kInterfaces) class_keys::DeleteTree(InterfaceKey(*known.iid));
     }
   }
 }

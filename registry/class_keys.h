@@ -36,8 +36,9 @@ bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring 
 // Removes the key with everything below it; true when it is gone.
 bool DeleteTree(const std::wstring &key, REGSAM view = 0);
 
-// Whether the key holds nothing but its default value, the string `text`,
-// and `subkeys` subkeys of whatever content.
+// Whether the key holds nothing but its default value, the string `text`
+// (compared without regard to case), and `subkeys` subkeys of whatever
+// content.
 bool HoldsOnly(const std::wstring &key, const std::wstring &text, DWORD subkeys);
 // Removes the named values (an empty name: the default value), and then the
 // key if that leaves it empty: what others added stays. True unless removing

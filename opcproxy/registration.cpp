@@ -1,9 +1,12 @@
 // DllRegisterServer / DllUnregisterServer of the proxy/stub. A machine with
 // an OPC runtime already has proxies for these interfaces that other clients
 // rely on, and an interface key may carry more than a proxy (a type library,
-// another tool's values). Only a key we write whole is ours: an interface key
-// that exists in any other form is left as it is, everything below it too,
-// and unregistering removes only interface keys holding just what we write.
+// another tool's values). Ours is one fixed shape, what we write: the
+// interface's name, and NumMethods and ProxyStubClsid32 holding the method
+// count and our class, nothing else. Any other key is another's and is never
+// changed. Registering succeeds only when afterwards every interface has a
+// proxy COM can load, and changes nothing otherwise; unregistering removes
+// the keys of our shape, and our class once no interface key names it.
 #include <windows.h>
 #include <olectl.h>
 
@@ -18,60 +21,99 @@ extern "C" const CLSID CLSID_BrenvickOpcProxy = {
 
 namespace {
 
-using class_keys::KeyContent;
-using class_keys::Text;
-
 HMODULE g_module = nullptr;
 
-std::wstring ClassKey() { return L"CLSID\\" + class_keys::GuidText(CLSID_BrenvickOpcProxy); }
+std::wstring OurClass() { return class_keys::GuidText(CLSID_BrenvickOpcProxy); }
+std::wstring ClassKey() { return L"CLSID\\" + OurClass(); }
 std::wstring InterfaceKey(const ProxiedInterface &entry) {
   return L"Interface\\" + class_keys::GuidText(*entry.iid);
 }
 
-// The whole of what a registration writes for the class and an interface.
-KeyContent ClassContent(const std::wstring &path) {
-  return {L"",
-          {Text(L"", L"Brenvick OPC DA proxy/stub")},
-          {{L"InprocServer32", {Text(L"", path), Text(L"ThreadingModel", L"Both")}, {}}}};
-}
-KeyContent InterfaceContent(const ProxiedInterface &entry) {
-  return {L"",
-          {Text(L"", entry.name)},
-          {{L"NumMethods", {Text(L"", std::to_wstring(entry.methods))}, {}},
-           {L"ProxyStubClsid32", {Text(L"", class_keys::GuidText(CLSID_BrenvickOpcProxy))}, {}}}};
+bool IsOurs(const ProxiedInterface &entry) {
+  const std::wstring key = InterfaceKey(entry);
+  return class_keys::HoldsOnly(key, entry.name, 2) &&
+         class_keys::HoldsOnly(key + L"\\NumMethods", std::to_wstring(entry.methods), 0) &&
+         class_keys::HoldsOnly(key + L"\\ProxyStubClsid32", OurClass(), 0);
 }
 
-// Whether the interface's key holds exactly what we write (an earlier
-// registration of ours); false when it is absent.
-bool HoldsOurs(const ProxiedInterface &entry) {
-  KeyContent current;
-  return class_keys::ReadContent(InterfaceKey(entry), &current) &&
-         class_keys::SameContent(current, InterfaceContent(entry));
+bool NamesOurClass(const ProxiedInterface &entry) {
+  return class_keys::OwnerOf(InterfaceKey(entry) + L"\\ProxyStubClsid32", nullptr, OurClass()) ==
+         class_keys::KeyOwner::kOurs;
+}
+
+// Whether the file the class's InprocServer32 names is there, looked for as
+// the loader would: a bare file name along the search path.
+bool ServerFileFound(const std::wstring &clsid) {
+  std::wstring path;
+  if (!class_keys::ReadPath(L"CLSID\\" + clsid + L"\\InprocServer32", &path)) return false;
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
+  if (path.empty()) return false;
+  if (path.find_first_of(L"\\/:") == std::wstring::npos) {
+    const DWORD length = SearchPathW(nullptr, path.c_str(), L".dll", 0, nullptr, nullptr);
+    if (length == 0) return false;
+    std::vector<wchar_t> found(length);
+    const DWORD written = SearchPathW(nullptr, path.c_str(), L".dll", length, found.data(), nullptr);
+    if (written == 0 || written >= length) return false;
+    path.assign(found.data(), written);
+  }
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Another's key serves the interface when it names a class COM can load:
+// ours, which this registration writes, or one whose server file is there.
+bool ServedByAnother(const ProxiedInterface &entry) {
+  if (NamesOurClass(entry)) return true;
+  std::wstring clsid;
+  // A name with a backslash would reach beyond the class's own key.
+  return class_keys::ReadString(InterfaceKey(entry) + L"\\ProxyStubClsid32", nullptr, &clsid) &&
+         !clsid.empty() && clsid.find(L'\\') == std::wstring::npos && ServerFileFound(clsid);
 }
 
 HRESULT Unregister() {
   bool removed = true;
   for (const ProxiedInterface &entry : kProxiedInterfaces) {
-    if (HoldsOurs(entry)) removed = class_keys::DeleteTree(InterfaceKey(entry)) && removed;
+    if (IsOurs(entry)) removed = class_keys::DeleteTree(InterfaceKey(entry)) && removed;
+  }
+  // A key someone extended still names the class and still needs it: all
+  // that was ours alone is gone, and that is success.
+  for (const ProxiedInterface &entry : kProxiedInterfaces) {
+    if (NamesOurClass(entry)) return removed ? S_OK : SELFREG_E_CLASS;
   }
   // The class is ours whatever path it names; what others put beside our
   // values stays.
-  removed = class_keys::RemoveContent(ClassKey(), ClassContent(L"")) && removed;
+  removed = class_keys::RemoveValues(ClassKey() + L"\\InprocServer32", {L"", L"ThreadingModel"}) && removed;
+  removed = class_keys::RemoveValues(ClassKey(), {L""}) && removed;
   return removed ? S_OK : SELFREG_E_CLASS;
 }
 
 HRESULT Register() {
   std::wstring path;
   if (!class_keys::ModulePath(g_module, &path)) return SELFREG_E_CLASS;
-  std::vector<std::wstring> created;
-  bool written = class_keys::WriteContent(ClassKey(), ClassContent(path), &created);
+  // Checked before anything is written, so that a refusal changes nothing.
+  std::vector<const ProxiedInterface *> ours;
   for (const ProxiedInterface &entry : kProxiedInterfaces) {
-    if (!written) break;
-    if (class_keys::Exists(InterfaceKey(entry)) && !HoldsOurs(entry)) continue;
-    written = class_keys::WriteContent(InterfaceKey(entry), InterfaceContent(entry), &created);
+    if (!class_keys::Exists(InterfaceKey(entry)) || IsOurs(entry)) {
+      ours.push_back(&entry);
+    } else if (!ServedByAnother(entry)) {
+      return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+    }
+  }
+  std::vector<std::wstring> created;
+  const std::wstring server = ClassKey() + L"\\InprocServer32";
+  bool written = class_keys::SetString(ClassKey(), nullptr, L"Brenvick OPC DA proxy/stub", &created) &&
+                 class_keys::SetString(server, nullptr, path, &created) &&
+                 class_keys::SetString(server, L"ThreadingModel", L"Both", &created);
+  for (const ProxiedInterface *entry : ours) {
+    const std::wstring key = InterfaceKey(*entry);
+    written = written && class_keys::SetString(key, nullptr, entry->name, &created) &&
+              class_keys::SetString(key + L"\\NumMethods", nullptr, std::to_wstring(entry->methods), &created) &&
+              class_keys::SetString(key + L"\\ProxyStubClsid32", nullptr, OurClass(), &created);
   }
   if (written) return S_OK;
-  // Half a registration is worse than none; what was there before stays.
+  // A write failed part way: the keys this registration created go, newest
+  // first. Values it wrote into keys that were there (only ever those of an
+  // earlier registration of ours) are not put back.
   for (auto key = created.rbegin(); key != created.rend(); ++key) class_keys::DeleteTree(*key);
   return SELFREG_E_CLASS;
 }

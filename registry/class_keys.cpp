@@ -3,7 +3,6 @@
 #include <objbase.h>
 
 #include <new>
-#include <utility>
 #include <vector>
 
 namespace class_keys {
@@ -43,28 +42,64 @@ bool Exists(const std::wstring &key, REGSAM view) {
   return true;
 }
 
-bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view) {
+namespace {
+
+bool SameName(const std::wstring &a, const std::wstring &b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// A string value as RegGetValueW reads it with `flags`, and its type (may
+// be null).
+bool ReadText(const std::wstring &key, const wchar_t *name, DWORD flags, std::wstring *value, DWORD *type,
+              REGSAM view) {
   HKEY handle = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS) {
     return false;
   }
   DWORD bytes = 0;
-  LONG rc = RegGetValueW(handle, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
+  LONG rc = RegGetValueW(handle, nullptr, name, flags, nullptr, nullptr, &bytes);
   if (rc == ERROR_SUCCESS) {
     std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
     bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    rc = RegGetValueW(handle, nullptr, name, RRF_RT_REG_SZ, nullptr, buffer.data(), &bytes);
+    rc = RegGetValueW(handle, nullptr, name, flags, type, buffer.data(), &bytes);
     if (rc == ERROR_SUCCESS) value->assign(buffer.data());
   }
   RegCloseKey(handle);
   return rc == ERROR_SUCCESS;
 }
 
-bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value) {
+}  // namespace
+
+bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view) {
+  return ReadText(key, name, RRF_RT_REG_SZ, value, nullptr, view);
+}
+
+bool ReadPath(const std::wstring &key, std::wstring *path) {
+  std::wstring stored;
+  DWORD type = 0;
+  if (!ReadText(key, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &stored, &type, 0)) return false;
+  if (type != REG_EXPAND_SZ) {
+    *path = stored;
+    return true;
+  }
+  const DWORD length = ExpandEnvironmentStringsW(stored.c_str(), nullptr, 0);
+  if (length == 0) return false;
+  std::vector<wchar_t> buffer(length);
+  const DWORD written = ExpandEnvironmentStringsW(stored.c_str(), buffer.data(), length);
+  if (written == 0 || written > length) return false;
+  path->assign(buffer.data());
+  return true;
+}
+
+bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value,
+               std::vector<std::wstring> *created) {
   HKEY handle = nullptr;
+  DWORD disposition = 0;
   LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                            nullptr, &handle, nullptr);
+                            nullptr, &handle, &disposition);
   if (rc != ERROR_SUCCESS) return false;
+  if (disposition == REG_CREATED_NEW_KEY && created != nullptr) created->push_back(key);
   rc = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(handle);
@@ -87,118 +122,27 @@ bool DeleteTree(const std::wstring &key, REGSAM view) {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
 }
 
-namespace {
-
-bool SameName(const std::wstring &a, const std::wstring &b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
-bool ReadOpenKey(HKEY handle, KeyContent *content) {
-  DWORD subkeys = 0, longest_subkey = 0, values = 0, longest_name = 0, largest_data = 0;
-  if (RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, &longest_subkey, nullptr, &values, &longest_name,
-                       &largest_data, nullptr, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  std::vector<wchar_t> name((longest_name > longest_subkey ? longest_name : longest_subkey) + 1);
-  for (DWORD i = 0; i < values; ++i) {
-    KeyValue value{};
-    value.data.resize(largest_data);
-    DWORD name_length = static_cast<DWORD>(name.size());
-    DWORD bytes = largest_data;
-    if (RegEnumValueW(handle, i, name.data(), &name_length, nullptr, &value.type, value.data.data(), &bytes) !=
-        ERROR_SUCCESS) {
-      return false;  // changed while read, or unreadable: not whole
-    }
-    value.name.assign(name.data(), name_length);
-    value.data.resize(bytes);
-    content->values.push_back(std::move(value));
-  }
-  for (DWORD i = 0; i < subkeys; ++i) {
-    DWORD name_length = static_cast<DWORD>(name.size());
-    if (RegEnumKeyExW(handle, i, name.data(), &name_length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-      return false;
-    }
-    KeyContent subkey;
-    subkey.name.assign(name.data(), name_length);
-    HKEY child = nullptr;
-    if (RegOpenKeyExW(handle, subkey.name.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) return false;
-    const bool read = ReadOpenKey(child, &subkey);
-    RegCloseKey(child);
-    if (!read) return false;
-    content->subkeys.push_back(std::move(subkey));
-  }
-  return true;
-}
-
-}  // namespace
-
-KeyValue Text(const std::wstring &name, const std::wstring &text) {
-  const BYTE *bytes = reinterpret_cast<const BYTE *>(text.c_str());
-  return {name, REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
-}
-
-bool ReadContent(const std::wstring &key, KeyContent *content, REGSAM view) {
+bool HoldsOnly(const std::wstring &key, const std::wstring &text, DWORD subkeys) {
   HKEY handle = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
-  *content = KeyContent{};
-  const bool read = ReadOpenKey(handle, content);
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) return false;
+  DWORD held_subkeys = 0, values = 0;
+  const LONG rc = RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &held_subkeys, nullptr, nullptr, &values,
+                                   nullptr, nullptr, nullptr, nullptr);
   RegCloseKey(handle);
-  return read;
+  // One value that reads as the default is the default alone.
+  std::wstring held;
+  return rc == ERROR_SUCCESS && held_subkeys == subkeys && values == 1 && ReadString(key, nullptr, &held) &&
+         SameName(held, text);
 }
 
-bool SameContent(const KeyContent &a, const KeyContent &b) {
-  if (a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size()) return false;
-  // Names are unique within a key: each of a's found in b makes them equal.
-  for (const KeyValue &value : a.values) {
-    bool found = false;
-    for (const KeyValue &other : b.values) {
-      found = found || (SameName(value.name, other.name) && value.type == other.type && value.data == other.data);
-    }
-    if (!found) return false;
-  }
-  for (const KeyContent &subkey : a.subkeys) {
-    bool found = false;
-    for (const KeyContent &other : b.subkeys) {
-      found = found || (SameName(subkey.name, other.name) && SameContent(subkey, other));
-    }
-    if (!found) return false;
-  }
-  return true;
-}
-
-bool WriteContent(const std::wstring &key, const KeyContent &content, std::vector<std::wstring> *created,
-                  REGSAM view) {
-  HKEY handle = nullptr;
-  DWORD disposition = 0;
-  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | view,
-                            nullptr, &handle, &disposition);
-  if (rc != ERROR_SUCCESS) return false;
-  if (disposition == REG_CREATED_NEW_KEY && created != nullptr) created->push_back(key);
-  for (const KeyValue &value : content.values) {
-    rc = RegSetValueExW(handle, value.name.c_str(), 0, value.type, value.data.data(),
-                        static_cast<DWORD>(value.data.size()));
-    if (rc != ERROR_SUCCESS) break;
-  }
-  RegCloseKey(handle);
-  if (rc != ERROR_SUCCESS) return false;
-  for (const KeyContent &subkey : content.subkeys) {
-    if (!WriteContent(key + L"\\" + subkey.name, subkey, created, view)) return false;
-  }
-  return true;
-}
-
-bool RemoveContent(const std::wstring &key, const KeyContent &content) {
+bool RemoveValues(const std::wstring &key, const std::vector<std::wstring> &names) {
   HKEY handle = nullptr;
   LONG rc = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &handle);
   if (rc == ERROR_FILE_NOT_FOUND) return true;
   if (rc != ERROR_SUCCESS) return false;
   bool removed = true;
-  for (const KeyContent &subkey : content.subkeys) {
-    removed = RemoveContent(key + L"\\" + subkey.name, subkey) && removed;
-  }
-  for (const KeyValue &value : content.values) {
-    rc = RegDeleteValueW(handle, value.name.c_str());
+  for (const std::wstring &name : names) {
+    rc = RegDeleteValueW(handle, name.c_str());
     removed = (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) && removed;
   }
   DWORD subkeys = 0, values = 0;

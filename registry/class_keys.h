@@ -26,38 +26,24 @@ bool ModulePath(HMODULE module, std::wstring *path);
 bool Exists(const std::wstring &key, REGSAM view = 0);
 // The string value (name null: the default value); false when absent.
 bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view = 0);
-bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value);
+// The key's default value as a file name: REG_SZ, or REG_EXPAND_SZ with
+// the environment's values put in.
+bool ReadPath(const std::wstring &key, std::wstring *path);
+// Creates the key as needed (its parent must exist); when it does, the key is
+// added to `created` (may be null).
+bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value,
+               std::vector<std::wstring> *created = nullptr);
 // Removes the key with everything below it; true when it is gone.
 bool DeleteTree(const std::wstring &key, REGSAM view = 0);
 
-// A key's values and subkeys, as read or as a registration writes them.
-// Names compare without regard to case, as the registry's do.
-struct KeyValue {
-  std::wstring name;  // empty: the default value
-  DWORD type;
-  std::vector<BYTE> data;
-};
-struct KeyContent {
-  std::wstring name;  // a subkey's, under its parent; unused for the key itself
-  std::vector<KeyValue> values;
-  std::vector<KeyContent> subkeys;
-};
-
-// A string value as SetString writes it.
-KeyValue Text(const std::wstring &name, const std::wstring &text);
-// Everything in the key and below it; false when it is absent or cannot be
-// read whole.
-bool ReadContent(const std::wstring &key, KeyContent *content, REGSAM view = 0);
-// Whether both hold the same values and subkeys, in whatever order.
-bool SameContent(const KeyContent &a, const KeyContent &b);
-// Writes the content into the key, creating keys as needed; each key it
-// creates is added to `created` (may be null), parents before children.
-bool WriteContent(const std::wstring &key, const KeyContent &content, std::vector<std::wstring> *created,
-                  REGSAM view = 0);
-// Removes the values the content names, whatever they hold, and then each
-// of its keys that is left with nothing in it: what others added stays.
-// True unless removing something failed.
-bool RemoveContent(const std::wstring &key, const KeyContent &content);
+// Whether the key holds nothing but its default value, the string `text`
+// (compared without regard to case), and `subkeys` subkeys of whatever
+// content.
+bool HoldsOnly(const std::wstring &key, const std::wstring &text, DWORD subkeys);
+// Removes the named values (an empty name: the default value), and then the
+// key if that leaves it empty: what others added stays. True unless removing
+// something failed.
+bool RemoveValues(const std::wstring &key, const std::vector<std::wstring> &names);
 
 // Whose a key is, by its default value or that of a subkey (a ProgID names
 // its class in its CLSID subkey).

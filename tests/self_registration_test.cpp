@@ -10,6 +10,7 @@
 #include <olectl.h>
 #include <sddl.h>
 
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,18 +19,27 @@
 #include "class_keys.h"
 #include "com_test.h"
 #include "opcda.h"
+#include "registry_tree.h"
 
 namespace {
 
-using class_keys::KeyContent;
-using class_keys::Text;
 using RegisterFn = HRESULT(STDAPICALLTYPE *)();
 
 // {D0CD6F78-410B-4371-B619-43EF6A33B157}, the proxy's class.
 constexpr wchar_t kProxyClass[] = L"{D0CD6F78-410B-4371-B619-43EF6A33B157}";
 constexpr wchar_t kForeignClass[] = L"{11111111-2222-3333-4444-555555555555}";
-const IID *const kInterfaces[] = {&IID_IOPCServer, &IID_IOPCBrowseServerAddressSpace, &IID_IOPCItemMgt,
-                                  &IID_IOPCSyncIO};
+const std::wstring kProxyClassKey = std::wstring(L"CLSID\\") + kProxyClass;
+const std::wstring kForeignClassKey = std::wstring(L"CLSID\\") + kForeignClass;
+// The interfaces with the name and method count our registration writes.
+struct Interface {
+  const IID *iid;
+  const wchar_t *name;
+  const wchar_t *methods;
+};
+const Interface kInterfaces[] = {{&IID_IOPCServer, L"IOPCServer", L"9"},
+                                 {&IID_IOPCBrowseServerAddressSpace, L"IOPCBrowseServerAddressSpace", L"8"},
+                                 {&IID_IOPCItemMgt, L"IOPCItemMgt", L"10"},
+                                 {&IID_IOPCSyncIO, L"IOPCSyncIO", L"5"}};
 
 std::wstring Environment(const wchar_t *name) {
   wchar_t buffer[MAX_PATH * 2];
@@ -92,17 +102,29 @@ bool DenyWriting(const std::wstring &key, REGSAM view) {
   return rc == ERROR_SUCCESS;
 }
 
-KeyContent Content(const std::wstring &key, REGSAM view = 0) {
-  KeyContent content;
-  EXPECT_TRUE(class_keys::ReadContent(key, &content, view)) << "no key " << Narrow(key);
-  return content;
+const Interface &Find(const IID &iid) {
+  for (const Interface &known : kInterfaces) {
+    if (IsEqualIID(*known.iid, iid)) return known;
+  }
+  throw std::logic_error("not an interface of the proxy");
+}
+// An interface key of our shape, naming `clsid`.
+std::vector<RegistryValue> InterfaceShape(const IID &iid, const std::wstring &clsid) {
+  const std::wstring key = InterfaceKey(iid);
+  return {{key, L"", Find(iid).name},
+          {key + L"\\NumMethods", L"", Find(iid).methods},
+          {key + L"\\ProxyStubClsid32", L"", clsid}};
+}
+// What a registration of ours writes for an interface, as RegistryTree shows it.
+std::wstring OurInterface(const IID &iid) {
+  return L"@=" + std::wstring(Find(iid).name) + L"\nNumMethods\\\nNumMethods\\@=" + Find(iid).methods +
+         L"\nProxyStubClsid32\\\nProxyStubClsid32\\@=" + kProxyClass + L"\n";
 }
 
-// What a registration of ours writes for an interface.
-KeyContent OurInterface(const wchar_t *name, const wchar_t *methods) {
-  return {L"",
-          {Text(L"", name)},
-          {{L"NumMethods", {Text(L"", methods)}, {}}, {L"ProxyStubClsid32", {Text(L"", kProxyClass)}, {}}}};
+std::wstring SystemDirectory() {
+  wchar_t path[MAX_PATH] = L"";
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? path : L"";
 }
 
 // Whether the two paths name one file (the registry holds Windows paths,
@@ -217,12 +239,12 @@ class SelfRegistration : public ComTest {
     EXPECT_EQ(Narrow(kForeignClass), Narrow(Value(std::wstring(kBrenvickSimProgId) + L"\\CLSID")));
   }
 
-  // Keys of others, in a view, removed after the test. A key that exists
-  // already is not the test's to stage.
-  void Stage(const std::wstring &key, const KeyContent &content, REGSAM view) {
+  // A key of others with its values, in a view, removed after the test. A
+  // key that exists already is not the test's to stage.
+  void Stage(const std::wstring &key, const std::vector<RegistryValue> &values, REGSAM view) {
     ASSERT_FALSE(class_keys::Exists(key, view)) << Narrow(key) << " is registered already";
     staged_.emplace_back(key, view);
-    ASSERT_TRUE(class_keys::WriteContent(key, content, nullptr, view)) << Narrow(key);
+    ASSERT_TRUE(WriteRegistryValues(values, view)) << Narrow(key);
   }
 
   std::wstring proxy_;
@@ -237,99 +259,143 @@ class SelfRegistration : public ComTest {
 
 // Twice: a second registration finds the keys of the first its own.
 TEST_F(SelfRegistration, ProxyRegistersEveryInterfaceAndItsClassAndRemovesThemAgain) {
-  const std::wstring class_key = std::wstring(L"CLSID\\") + kProxyClass;
   for (int round = 1; round <= 2; ++round) {
     ASSERT_EQ(S_OK, CallExport(proxy_, "DllRegisterServer")) << "round " << round;
-    EXPECT_EQ("Both", Narrow(Value(class_key + L"\\InprocServer32", L"ThreadingModel")));
-    EXPECT_TRUE(SameFile(proxy_, Value(class_key + L"\\InprocServer32")));
-    for (const IID *iid : kInterfaces) {
-      EXPECT_EQ(Narrow(kProxyClass), Narrow(Value(InterfaceKey(*iid) + L"\\ProxyStubClsid32")))
-          << Narrow(InterfaceKey(*iid));
+    EXPECT_EQ("Both", Narrow(Value(kProxyClassKey + L"\\InprocServer32", L"ThreadingModel")));
+    EXPECT_TRUE(SameFile(proxy_, Value(kProxyClassKey + L"\\InprocServer32")));
+    for (const Interface &known : kInterfaces) {
+      EXPECT_EQ(OurInterface(*known.iid), RegistryTree(InterfaceKey(*known.iid), 0));
     }
-    EXPECT_TRUE(class_keys::SameContent(OurInterface(L"IOPCServer", L"9"), Content(InterfaceKey(IID_IOPCServer))));
   }
 
   ASSERT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
-  EXPECT_FALSE(class_keys::Exists(class_key));
-  for (const IID *iid : kInterfaces) EXPECT_FALSE(class_keys::Exists(InterfaceKey(*iid))) << Narrow(InterfaceKey(*iid));
+  EXPECT_FALSE(class_keys::Exists(kProxyClassKey));
+  for (const Interface &known : kInterfaces) EXPECT_EQ(L"(absent)", RegistryTree(InterfaceKey(*known.iid), 0));
 }
 
-// An interface key in any form but the one we write is another's: it stays
-// as it is through registering and unregistering, in either registry view.
-// One of ours that cannot be written again fails the registration, which
-// then takes back what it created, and only that.
-TEST_F(SelfRegistration, ProxyLeavesEveryInterfaceKeyItDidNotWriteWhole) {
-  struct Staged {
+// One interface key staged in either registry view, with the class it names
+// where it names one: registering goes ahead only where every interface has
+// a proxy COM can load in this process's view, and otherwise changes
+// nothing. A key that is not of our exact shape is never changed, and our
+// class stays while one names it; keys of our shape are written again and
+// removed. One of ours that cannot be written again fails the registration
+// part way (the last interface: all else is written by then), which then
+// takes back what it created.
+TEST_F(SelfRegistration, ProxyRegistersOnlyWhereEveryInterfaceHasAUsableProxy) {
+  enum Outcome {
+    kRefused,        // fails, nothing of ours written
+    kServed,         // another's proxy serves it: we register beside it
+    kOurs,           // written again, removed by unregistering
+    kNamesOurClass,  // another's, naming our class: the class outlives unregistering
+    kUnwritable,     // ours, fails part way
+  };
+  struct Row {
     const char *what;
     const IID *iid;
-    KeyContent content;
-    // Ours, but not writable: our registration fails on it part way (the
-    // last interface: all else is written by then); unregistering removes it.
-    bool oursUnwritable;
+    std::vector<RegistryValue> key;
+    Outcome outcome;              // in this process's view; in the other one all register beside it
+    std::wstring server = L"";    // the InprocServer32 of kForeignClass; empty: no such class
+    DWORD serverType = REG_SZ;
+    bool serverInOtherView = false;
   };
-  std::vector<Staged> rows = {
-      {"a foreign default value", &IID_IOPCServer, {L"", {Text(L"", L"ForeignServerName")}, {}}, false},
-      {"ours and a foreign value", &IID_IOPCServer, OurInterface(L"IOPCServer", L"9"), false},
-      {"ours and a foreign value in NumMethods", &IID_IOPCServer, OurInterface(L"IOPCServer", L"9"), false},
-      {"ours and a foreign subkey", &IID_IOPCItemMgt, OurInterface(L"IOPCItemMgt", L"10"), false},
-      {"only a foreign value in ProxyStubClsid32",
-       &IID_IOPCItemMgt,
-       {L"", {}, {{L"ProxyStubClsid32", {Text(L"Owner", L"foreign-runtime")}, {}}}},
-       false},
-      {"another proxy", &IID_IOPCSyncIO, OurInterface(L"IOPCSyncIO", L"5"), false},
-      {"ours, not writable", &IID_IOPCSyncIO, OurInterface(L"IOPCSyncIO", L"5"), true},
+  const IID &server = IID_IOPCServer, &itemMgt = IID_IOPCItemMgt, &syncIO = IID_IOPCSyncIO;
+  std::vector<Row> rows = {
+      {"without ProxyStubClsid32", &server, {{InterfaceKey(server), L"", L"ForeignServerName"}}, kRefused},
+      {"ProxyStubClsid32 without a class", &itemMgt,
+       {{InterfaceKey(itemMgt) + L"\\ProxyStubClsid32", L"Owner", L"foreign-runtime"}}, kRefused},
+      {"our shape naming an unregistered class", &syncIO, InterfaceShape(syncIO, kForeignClass), kRefused},
+      {"another proxy whose file is gone", &server, InterfaceShape(server, kForeignClass), kRefused,
+       L"C:\\gone\\proxy.dll"},
+      {"another proxy registered in the other view only", &server, InterfaceShape(server, kForeignClass), kRefused,
+       L"oleaut32.dll", REG_SZ, true},
+      {"another proxy by a bare file name", &server, InterfaceShape(server, kForeignClass), kServed, L"oleaut32.dll"},
+      {"another proxy by a quoted path", &itemMgt, InterfaceShape(itemMgt, kForeignClass), kServed,
+       L"\"" + SystemDirectory() + L"\\ole32.dll\""},
+      {"another proxy by a path to expand", &server, InterfaceShape(server, kForeignClass), kServed,
+       L"%SystemRoot%\\system32\\rpcrt4.dll", REG_EXPAND_SZ},
+      {"ours from an earlier registration", &server, InterfaceShape(server, kProxyClass), kOurs},
+      {"ours, the class in small letters", &itemMgt,
+       InterfaceShape(itemMgt, L"{d0cd6f78-410b-4371-b619-43ef6a33b157}"), kOurs},
+      {"ours and a foreign value", &server, InterfaceShape(server, kProxyClass), kNamesOurClass},
+      {"ours and a foreign value in NumMethods", &server, InterfaceShape(server, kProxyClass), kNamesOurClass},
+      {"ours and a foreign subkey", &itemMgt, InterfaceShape(itemMgt, kProxyClass), kNamesOurClass},
+      {"ours, not writable", &syncIO, InterfaceShape(syncIO, kProxyClass), kUnwritable},
   };
-  rows[1].content.values.push_back(Text(L"Foo", L"bar"));
-  rows[2].content.subkeys[0].values.push_back(Text(L"Foo", L"bar"));
-  rows[3].content.subkeys.push_back({L"TypeLib", {Text(L"", kForeignClass)}, {}});
-  rows[5].content.subkeys[1].values[0] = Text(L"", kForeignClass);
+  rows[10].key.push_back({InterfaceKey(server), L"Foo", L"bar"});
+  rows[11].key.push_back({InterfaceKey(server) + L"\\NumMethods", L"Foo", L"bar"});
+  rows[12].key.push_back({InterfaceKey(itemMgt) + L"\\TypeLib", L"", kForeignClass});
 
   std::vector<REGSAM> views = {0};
   if (OtherView() != 0) views.push_back(OtherView());
-  const std::wstring class_key = std::wstring(L"CLSID\\") + kProxyClass;
-  for (const Staged &row : rows) {
+  for (const Row &row : rows) {
+    if (row.serverInOtherView && OtherView() == 0) continue;
     for (const REGSAM view : views) {
       SCOPED_TRACE(std::string(row.what) + (view == 0 ? ", this view" : ", the other view"));
       const std::wstring key = InterfaceKey(*row.iid);
-      ASSERT_NO_FATAL_FAILURE(Stage(key, row.content, view));
-      if (row.oursUnwritable) {
+      const REGSAM classView = row.serverInOtherView ? (view == 0 ? OtherView() : 0) : view;
+      const Outcome outcome = view == 0 ? row.outcome : kServed;
+      ASSERT_NO_FATAL_FAILURE(Stage(key, row.key, view));
+      if (!row.server.empty()) {
+        ASSERT_NO_FATAL_FAILURE(Stage(
+            kForeignClassKey, {{kForeignClassKey + L"\\InprocServer32", L"", row.server, row.serverType}}, classView));
+      }
+      if (row.outcome == kUnwritable) {
         ASSERT_TRUE(DenyWriting(key, view));
       }
-      const KeyContent before = Content(key, view);
-      // Of ours in this process's view, the staged key aside.
-      const auto expectNothingOfOurs = [&] {
-        EXPECT_FALSE(class_keys::Exists(class_key));
-        for (const IID *iid : kInterfaces) {
-          if (view != 0 || iid != row.iid) {
-            EXPECT_FALSE(class_keys::Exists(InterfaceKey(*iid))) << Narrow(InterfaceKey(*iid));
+      const std::wstring before = RegistryTree(key, view);
+      const std::wstring foreignClass = RegistryTree(kForeignClassKey, classView);
+      // Of ours in this process's view, but the staged key where it is another's.
+      const auto expectNothingOfOurs = [&](bool stagedKeyToo) {
+        EXPECT_FALSE(class_keys::Exists(kProxyClassKey));
+        for (const Interface &known : kInterfaces) {
+          if (stagedKeyToo || known.iid != row.iid) {
+            EXPECT_EQ(L"(absent)", RegistryTree(InterfaceKey(*known.iid), 0));
           }
         }
       };
 
-      const bool fails = row.oursUnwritable && view == 0;
-      EXPECT_EQ(fails ? SELFREG_E_CLASS : S_OK, CallExport(proxy_, "DllRegisterServer"));
-      EXPECT_TRUE(class_keys::SameContent(before, Content(key, view))) << "registered";
-      if (fails) expectNothingOfOurs();
-      EXPECT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
-      if (fails) {
-        EXPECT_FALSE(class_keys::Exists(key));
+      const HRESULT registered = outcome == kRefused      ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
+                                 : outcome == kUnwritable ? SELFREG_E_CLASS
+                                                          : S_OK;
+      EXPECT_HR(registered, CallExport(proxy_, "DllRegisterServer"));
+      // Ours is written again as we write it.
+      EXPECT_EQ(outcome == kOurs ? OurInterface(*row.iid) : before, RegistryTree(key, view))
+          << "registered";
+      if (FAILED(registered)) {
+        expectNothingOfOurs(view != 0);
       } else {
-        EXPECT_TRUE(class_keys::SameContent(before, Content(key, view))) << "unregistered";
+        EXPECT_TRUE(SameFile(proxy_, Value(kProxyClassKey + L"\\InprocServer32")));
       }
-      expectNothingOfOurs();
+
+      EXPECT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
+      const bool ours = outcome == kOurs || outcome == kUnwritable;
+      EXPECT_EQ(ours ? L"(absent)" : before, RegistryTree(key, view)) << "unregistered";
+      if (outcome == kNamesOurClass) {
+        EXPECT_TRUE(SameFile(proxy_, Value(kProxyClassKey + L"\\InprocServer32"))) << "the class is still named";
+        EXPECT_TRUE(class_keys::DeleteTree(key, view));
+        EXPECT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
+      }
+      expectNothingOfOurs(ours || view != 0);
+      EXPECT_EQ(foreignClass, RegistryTree(kForeignClassKey, classView));
       EXPECT_TRUE(class_keys::DeleteTree(key, view));
+      EXPECT_TRUE(class_keys::DeleteTree(kForeignClassKey, classView));
+      // Whatever a failing row left, the next one starts from nothing.
+      class_keys::DeleteTree(kProxyClassKey);
+      for (const Interface &known : kInterfaces) class_keys::DeleteTree(InterfaceKey(*known.iid));
     }
   }
 }
 
 // The class is ours whatever it holds, but not what others added to it.
 TEST_F(SelfRegistration, ProxyUnregisteringLeavesWhatOthersAddedToItsClass) {
-  const std::wstring class_key = std::wstring(L"CLSID\\") + kProxyClass;
-  const KeyContent added{L"", {Text(L"AppID", kForeignClass)}, {{L"InprocServer32", {Text(L"Foo", L"bar")}, {}}}};
-  ASSERT_NO_FATAL_FAILURE(Stage(class_key, added, 0));
+  ASSERT_NO_FATAL_FAILURE(Stage(kProxyClassKey,
+                                {{kProxyClassKey, L"AppID", kForeignClass},
+                                 {kProxyClassKey + L"\\InprocServer32", L"Foo", L"bar"}},
+                                0));
+  const std::wstring added = RegistryTree(kProxyClassKey, 0);
   ASSERT_EQ(S_OK, CallExport(proxy_, "DllRegisterServer"));
   ASSERT_EQ(S_OK, CallExport(proxy_, "DllUnregisterServer"));
-  EXPECT_TRUE(class_keys::SameContent(added, Content(class_key)));
+  EXPECT_EQ(added, RegistryTree(kProxyClassKey, 0));
 }
 
 // Twice over: registering over our own keys and removing what is gone

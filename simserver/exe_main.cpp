@@ -7,12 +7,11 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <tlhelp32.h>
 
+#include "client_activation.h"
 #include "journal.h"
 #include "local_server.h"
 #include "module.h"
-#include "simserver_clsid.h"
 
 namespace {
 
@@ -27,53 +26,6 @@ bool RunningOnWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-DWORD ParentProcessId() {
-  DWORD parent = 0;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    if (entry.th32ProcessID == GetCurrentProcessId()) {
-      parent = entry.th32ParentProcessID;
-      break;
-    }
-  }
-  CloseHandle(snapshot);
-  return parent;
-}
-
-ULONGLONG CreationTime(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  return (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime;
-}
-
-// The process of our one client, to wait on, or null. A client that dies
-// never releases its objects, and Wine has no pinging that would release
-// them for it, so without this the server would run on for good. Under Wine
-// the activation's call carries no trace of its caller on the thread that
-// runs it (I_RpcBindingInqLocalClientPID answers RPC_S_NO_CALL_ACTIVE there;
-// RpcServerInqCallAttributes is missing and aborts the process), but COM
-// starts the server from the activating process itself: with one client per
-// process, the parent is the client. On Windows the parent is the system's
-// COM launcher, and the pinging of dead clients releases their objects;
-// there nothing is watched. A parent that ended before we could open it,
-// whose id now names a younger process, is no client of ours.
-HANDLE OpenClientProcess() {
-  if (!RunningOnWine()) return nullptr;
-  const DWORD parent = ParentProcessId();
-  if (parent == 0) return nullptr;
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent);
-  if (process == nullptr) return nullptr;
-  const ULONGLONG started = CreationTime(process);
-  if (started == 0 || started > CreationTime(GetCurrentProcess())) {
-    CloseHandle(process);
-    return nullptr;
-  }
-  return process;
-}
-
 // True when the last object and lock are gone; on Windows COM has then
 // suspended the class object, so no activation can still reach this process.
 bool Idle() {
@@ -82,10 +34,18 @@ bool Idle() {
 }
 
 // Dispatches COM's calls until WM_QUIT, the client's process ends, or the
-// timer finds the server still without objects. The client's process is
-// waited on with the messages: nothing is spent per call.
-void RunMessageLoop(HANDLE client) {
+// timer finds the server still without objects. A client that dies never
+// releases its objects, and Wine has no pinging that would release them for
+// it, so under Wine the client's process is waited on, with the messages:
+// nothing is spent per call. On Windows the pinging of dead clients
+// releases their objects, and nothing is watched.
+void RunMessageLoop(simserver::ClassRegistration *registration) {
+  HANDLE client = nullptr;
+  bool watching = true;
   for (;;) {
+    // Known once the activation's call has come; that call reaches this
+    // thread as a message, after which this looks again.
+    if (watching && client == nullptr) client = simserver::ClientProcess(registration);
     const DWORD woke =
         MsgWaitForMultipleObjectsEx(client != nullptr ? 1 : 0, &client, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woke == WAIT_OBJECT_0 && client != nullptr) {
@@ -93,7 +53,10 @@ void RunMessageLoop(HANDLE client) {
       return;
     }
     // Better to serve on than to end under a live client.
-    if (woke == WAIT_FAILED) client = nullptr;
+    if (woke == WAIT_FAILED) {
+      client = nullptr;
+      watching = false;
+    }
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) return;
@@ -108,21 +71,18 @@ int Serve() {
   g_main_thread = GetCurrentThreadId();
   simserver::SetIdleHandler(QuitWhenIdle);
   int status = 1;
-  IUnknown *factory = nullptr;
-  if (SUCCEEDED(simserver::CreateClassFactory(false, IID_IUnknown, reinterpret_cast<void **>(&factory)))) {
-    DWORD cookie = 0;
-    // One client per process: each activation gets a server started for it,
-    // with its own scenario.
-    const HRESULT hr =
-        CoRegisterClassObject(CLSID_BrenvickSimServer, factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);
+  IClassFactory *factory = nullptr;
+  if (SUCCEEDED(simserver::CreateClassFactory(false, IID_IClassFactory, reinterpret_cast<void **>(&factory)))) {
+    // One client per process, each with the scenario of the process that
+    // started its server: under Wine not always its own (see
+    // client_activation.cpp).
+    simserver::ClassRegistration *registration = simserver::RegisterForOneClient(factory, RunningOnWine());
     factory->Release();
-    if (SUCCEEDED(hr)) {
-      HANDLE client = OpenClientProcess();
+    if (registration != nullptr) {
       const UINT_PTR timer = SetTimer(nullptr, 0, kNoClientTimeoutMs, nullptr);
-      RunMessageLoop(client);
+      RunMessageLoop(registration);
       if (timer != 0) KillTimer(nullptr, timer);
-      if (client != nullptr) CloseHandle(client);
-      CoRevokeClassObject(cookie);
+      simserver::Revoke(registration);
       status = 0;
     }
   }

@@ -10,6 +10,7 @@
 
 #include <new>
 
+#include "factory_unknown.h"
 #include "journal.h"
 #include "server_object.h"
 #include "simserver_clsid.h"
@@ -33,31 +34,12 @@ void Released() {
   if (g_idle_handler != nullptr && CoReleaseServerProcess() == 0) g_idle_handler();
 }
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public FactoryUnknown {
  public:
   // A factory the EXE has registered with COM must not keep the process
   // alive by itself.
   explicit ClassFactory(bool counted) : counted_(counted) {
     if (counted_) ObjectCreated();
-  }
-  ClassFactory(const ClassFactory &) = delete;
-  ClassFactory &operator=(const ClassFactory &) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-      *ppv = static_cast<IClassFactory *>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
   }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID riid, void **ppv) override {
@@ -81,11 +63,10 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  ~ClassFactory() {
+  ~ClassFactory() override {
     if (counted_) ObjectDestroyed();
   }
   const bool counted_;
-  LONG refs_ = 1;
 };
 
 }  // namespace

@@ -1,23 +1,27 @@
 """End-to-end, against the simulation server as a process of its own
 (simserver.exe, OPCMON_SERVER_EXE): the server process ends by itself once
-the monitor has released it or has been killed, and when the server dies
-under the monitor, the monitor carries on and ends normally."""
+the monitor has released it or has been killed, also when another process
+started it (and the end of that one leaves it serving), and when the server
+dies under the monitor, the monitor carries on and ends normally."""
 
 import os
 import signal
+import subprocess
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import monitor_console_test as console  # noqa: E402
-from simulation import (SERVER_EXE, WINE_PREFIX, prefix_processes, register_simserver,  # noqa: E402
+from simulation import (SERVER_EXE, WINE_PREFIX, WINE_RUN, prefix_processes, register_simserver,  # noqa: E402
                         restart_wineserver, server_processes, unregister_simserver, wait_for_server_processes,
                         windows_path)
 
 # The server posts its quit message when the last reference goes; its
 # process then needs a moment to wind down under Wine.
 SHUTDOWN_SECONDS = 5
+# Starts a server EXE and waits for it, as a process that is no COM client.
+WAITING_PARENT = os.environ["OPCMON_WAITING_PARENT"]
 # A killed monitor releases nothing: the server sees its process end. It
 # reacts at once; the bound is for a loaded machine.
 CLIENT_GONE_SECONDS = 30
@@ -88,6 +92,49 @@ class ServerProcess(console.MonitorTest):
         self.keep_journal()
         self.poll("fixed")
         self.the_server()
+        self.kill_monitor_and_see_the_server_end()
+
+    def test_server_started_by_another_process_outlives_it_and_ends_with_its_client(self):
+        self.keep_journal()
+        server, parent = self.poll_a_waiting_server()
+        os.kill(parent, signal.SIGKILL)
+        # A server that took its parent for its client would end now, and
+        # the monitor's next screens would be empty.
+        self.terminal.hold(lambda s: not s.rstrip().endswith(console.ESC_PROMPT) or self.fixed_records_shown(s),
+                           4, what="the records")
+        self.assertEqual([server], server_processes())
+        self.assertEqual([], self.journal_lines())
+        self.kill_monitor_and_see_the_server_end()
+
+    def test_server_started_by_another_process_ends_with_its_client(self):
+        self.keep_journal()
+        self.poll_a_waiting_server()
+        self.kill_monitor_and_see_the_server_end()
+
+    def poll_a_waiting_server(self):
+        """COM hands an activation the class of any server EXE waiting for a
+        client, not only of the one it started itself: polling with a server
+        started by another process, which waits on it. Returns the server's
+        process id and that parent."""
+        parent = subprocess.Popen([WINE_RUN, "--terminal", WAITING_PARENT, windows_path(SERVER_EXE), "-Embedding"],
+                                  env=dict(os.environ, BRENVICK_SIM_SCENARIO="fixed"), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(parent.wait, 20)
+        self.addCleanup(parent.kill)
+        server = self.the_server()
+        parents = prefix_processes(WINE_PREFIX, "waiting_parent.exe")
+        self.assertEqual(1, len(parents), f"parent processes: {parents}")
+        # Its class is registered moments after it started.
+        time.sleep(2)
+        screen = self.poll("fixed")
+        self.assertEqual([server], server_processes(), "the monitor was not served by the waiting server")
+        self.assertTrue(self.fixed_records_shown(screen), screen)
+        return server, parents[0][0]
+
+    def fixed_records_shown(self, screen):
+        return [r for line in screen.split("\n") for r in console.records(line)] == console.FIXED_RECORDS
+
+    def kill_monitor_and_see_the_server_end(self):
         monitors = prefix_processes(WINE_PREFIX, "monitor.exe")
         self.assertEqual(1, len(monitors), f"monitor processes: {monitors}")
         os.kill(monitors[0][0], signal.SIGKILL)

@@ -69,8 +69,18 @@ def unregister_simserver():
 
 
 def server_processes():
-    """Ids of the running simserver.exe processes of this tree's prefix."""
-    return [pid for pid, _ in prefix_processes(WINE_PREFIX, "simserver.exe")]
+    """Ids of the running simserver.exe processes of this tree's prefix (not
+    of those that only name it, such as a start.exe that started one)."""
+    found = []
+    for pid, _ in prefix_processes(WINE_PREFIX, "simserver.exe"):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                program = f.read().split(b"\0")[0]
+        except OSError:
+            continue
+        if program.lower().endswith(b"simserver.exe"):
+            found.append(pid)
+    return found
 
 
 def wait_for_server_processes(predicate, timeout):

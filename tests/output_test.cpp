@@ -216,19 +216,4 @@ TEST_F(OutputTest, EveryShownNameReadsBackToTheNameAndHoldsNoControl) {
   }
 }
 
-TEST_F(OutputTest, NamesThatLookAlikeShowDifferentlyAndEachReadsBack) {
-  const std::wstring names[] = {L"Pump",       L"Pump\uFE0F", L"Pump\u034F", L"Pump\xDB40\xDC41", L"Pump\u3164",
-                                L"Pump\u2065", L"Pump\u115F", L"Pump\xDB40\xDD00", L"Pump\u17B4", L"Pump\u180B",
-                                L"Pump\uFFA0", L"Pump\xD834\xDD73"};
-  std::vector<std::wstring> shown;
-  for (const std::wstring &name : names) {
-    shown.push_back(Shown(name));
-    EXPECT_EQ(name, ReadBack(shown.back())) << "shown as " << testing::PrintToString(shown.back());
-  }
-  const std::vector<std::wstring> expected = {
-      L"Pump",       L"Pump\\uFE0F", L"Pump\\u034F", L"Pump\\U000E0041", L"Pump\\u3164", L"Pump\\u2065",
-      L"Pump\\u115F", L"Pump\\U000E0100", L"Pump\\u17B4", L"Pump\\u180B", L"Pump\\uFFA0", L"Pump\\U0001D173"};
-  EXPECT_EQ(expected, shown);
-}
-
 }  // namespace

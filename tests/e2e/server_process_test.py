@@ -106,11 +106,6 @@ class ServerProcess(console.MonitorTest):
         self.assertEqual([], self.journal_lines())
         self.kill_monitor_and_see_the_server_end()
 
-    def test_server_started_by_another_process_ends_with_its_client(self):
-        self.keep_journal()
-        self.poll_a_waiting_server()
-        self.kill_monitor_and_see_the_server_end()
-
     def poll_a_waiting_server(self):
         """COM hands an activation the class of any server EXE waiting for a
         client, not only of the one it started itself: polling with a server

@@ -1,0 +1,34 @@
+// What the registry says of a server, read without changing anything: the
+// ProgID and class keys in both registry views, the server's file and its
+// architecture, and, for a server that is not in process, the proxy/stub of
+// the interfaces the monitor uses. Also the list of the OPC DA servers
+// registered on this machine.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+struct RegistrationFindings {
+  // The name (a ProgID or a braced CLSID) gave a class identifier.
+  int resolved;
+  CLSID clsid;
+  // Only a local server is registered, in the views this process activates
+  // from: the proxy/stub counts.
+  int outOfProcess;
+  // Why an activation must fail, as far as the registry tells (empty when
+  // it tells of nothing wrong); said after the monitor's words in the
+  // verdict when the activation fails.
+  std::wstring cause;
+};
+
+// Checks the registration of `name`, printing one report line per check.
+RegistrationFindings CheckRegistration(const wchar_t *name);
+
+// Prints the OPC DA servers registered on this machine (both views, the
+// 1.0, 2.0 and 3.0 categories); returns how many.
+int ListServers();

@@ -22,6 +22,7 @@ WINE_PREFIX = os.path.join(os.path.dirname(WINE_RUN), "wineprefix")
 MONITOR = os.environ["OPCMON_MONITOR"]
 SIMSERVER = os.environ["OPCMON_SIMSERVER"]
 SERVER_EXE = os.environ.get("OPCMON_SERVER_EXE")
+OPCDIAG = os.environ.get("OPCMON_OPCDIAG")
 PROXIES = [p for p in os.environ.get("OPCMON_PROXIES", "").split(os.pathsep) if p]
 
 FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Text.Fixed", "Empty.Fixed",

@@ -19,6 +19,11 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 args = sys.argv[1:]
+if {"-h", "--help"} & set(args):
+    sys.exit(print(__doc__))
+unknown = {a for a in args if a.startswith("-")} - {"--runs", "--give-up"}
+if unknown:
+    sys.exit(f"unknown option {sorted(unknown)[0]}; --help says which there are")
 runs = int(args[args.index("--runs") + 1]) if "--runs" in args else 5
 give_up = float(args[args.index("--give-up") + 1]) if "--give-up" in args else 10.0
 positional = [a for i, a in enumerate(args) if not a.startswith("--") and (i == 0 or not args[i - 1].startswith("--"))]

@@ -25,6 +25,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+if {"-h", "--help"} & set(sys.argv[1:]):
+    sys.exit(print(__doc__))
+unknown = {a for a in sys.argv[1:] if a.startswith("-")} - {"--out-of-process", "--kill-server", "--json"}
+if unknown:
+    sys.exit(f"unknown option {sorted(unknown)[0]}; --help says which there are")
 flags = {a for a in sys.argv[1:] if a.startswith("--")}
 positional = [a for a in sys.argv[1:] if not a.startswith("--")]
 arch = positional[0] if positional else "x86_64"

@@ -16,6 +16,8 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+if sys.argv[1:]:
+    sys.exit(print(__doc__) if sys.argv[1] in ("-h", "--help") else f"{sys.argv[1]}: no arguments; --help says what this measures")
 TAGS = {"large-1000": 1000, "large": 10000}
 WAIT = 0.5
 

@@ -33,7 +33,7 @@ class EscapedCodePoints(unittest.TestCase):
             self.assertEqual(f.read(), generate(unicode_dir, folder),
                              "out of date: run console/make_escaped_code_points.py and commit the table")
 
-    def test_ranges_of_both_files_are_read_whole_and_merged(self):
+    def test_ranges_of_the_data_files_are_read_whole_and_merged(self):
         unicode_data = "\n".join([
             "0041;LATIN CAPITAL LETTER A;Lu;0;L;;;;;N;;;;0061;",
             "00AD;SOFT HYPHEN;Cf;0;BN;;;;;N;;;;;",
@@ -59,13 +59,22 @@ class EscapedCodePoints(unittest.TestCase):
             "E0002..E0FFF  ; Default_Ignorable_Code_Point # Cn [4094] <reserved-E0002>..<reserved-E0FFF>",
             "0100..0101    ; Grapheme_Base # L&   [2] made up",
         ]) + "\n"
+        white_space = "\n".join([
+            "# PropList-99.1.0.txt",
+            "001F..0021    ; White_Space # made up, the space between",
+            "00A0          ; White_Space # Zs       NO-BREAK SPACE",
+            "2000..200A    ; White_Space # Zs  [11] EN QUAD..HAIR SPACE",
+            "0020          ; Pattern_White_Space # Zs       SPACE",
+        ]) + "\n"
         with tempfile.TemporaryDirectory() as folder:
-            for name, text in [("UnicodeData.txt", unicode_data), ("DerivedCoreProperties.txt", properties)]:
+            for name, text in [("UnicodeData.txt", unicode_data), ("DerivedCoreProperties.txt", properties),
+                               ("PropList.txt", white_space)]:
                 with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
                     f.write(text)
             table = generate(folder, folder).splitlines()
         self.assertIn("Unicode 99.1.0", table[0])
-        self.assertEqual(["{0x00AD, 0x00AD},", "{0x034F, 0x034F},", "{0x2028, 0x202A},", "{0x2060, 0x2065},",
+        self.assertEqual(["{0x001F, 0x001F},", "{0x0021, 0x0021},", "{0x00A0, 0x00A0},", "{0x00AD, 0x00AD},",
+                          "{0x034F, 0x034F},", "{0x2000, 0x200A},", "{0x2028, 0x202A},", "{0x2060, 0x2065},",
                           "{0xA000, 0xA10F},", "{0xE0000, 0xE0FFF},"],
                          [line for line in table if not line.startswith("//")])
 

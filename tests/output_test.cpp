@@ -116,9 +116,8 @@ TEST_F(OutputTest, ShowsControlsFormatIgnorableWhiteSpaceAndLoneSurrogatesAsEsca
       {L"\x1B]0;title\x07", L"\\x1B]0;title\\x07"},
       {L"\x1F \x7E\x7F", L"\\x1F ~\\x7F"},
       {L"\x80\x9B\x9F\xA0\xA1", L"\\x80\\x9B\\x9F\\u00A0\xA1"},
-      // Format characters, separators, blanks but the space and
-      // default-ignorable code points, an unassigned one among them, beside
-      // visible neighbours.
+      // Format characters, separators, blanks and default-ignorable code points,
+      // an unassigned one among them, beside visible neighbours.
       {L"\u2027\u2028\u2029\u202E\u202F\u2030 \u2064\u2065\u2066 \u0600\uFFFB\uFFFC",
        L"\u2027\\u2028\\u2029\\u202E\\u202F\u2030 \\u2064\\u2065\\u2066 \\u0600\\uFFFB\uFFFC"},
       // A pair is one character, classified whole: shown as it is unless

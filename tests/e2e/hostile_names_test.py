@@ -1,13 +1,13 @@
 """End-to-end: a server whose tag names hold terminal controls (a window
 title, the cursor sent home, a bare CR, an 8-bit CSI, bidirectional
 marks), line and paragraph separators, zero-width characters, a surrogate
-without its pair, and thirteen names that all look like "Pump" (ignorable
-characters or a no-break space after it, some beyond U+FFFF). The real
-monitor.exe in a terminal shows them as escapes in the tag list, in the
-records and in a redirected file, the replacement character as itself, and
-the thirteen distinct; the window title stays untouched; and the names
-reach AddItems as delivered, or "Items OK" and the records, each with its
-own tag's value, would not appear."""
+without its pair, and thirteen names that all look like "Pump" (invisible
+characters after it, some beyond U+FFFF). The real monitor.exe in a
+terminal shows them as escapes in the tag list, in the records and in a
+redirected file, the replacement character as itself, and the thirteen
+distinct; the window title stays untouched; and the names reach AddItems
+as delivered, or "Items OK" and the records, each with its own tag's
+value, would not appear."""
 
 import os
 import shlex

@@ -9,9 +9,9 @@ but the space itself, as sorted ranges with adjacent ones merged.
 
 UNICODE_DIR holds UnicodeData.txt, DerivedCoreProperties.txt and
 PropList.txt of one Unicode version (Debian's unicode-data package puts
-them in /usr/share/unicode, the default); OUTPUT
-defaults to escaped_code_points.inc beside this script. A new Unicode
-version is this command and a commit of what it wrote."""
+them in /usr/share/unicode, the default); OUTPUT defaults to
+escaped_code_points.inc beside this script. A new Unicode version is this
+command and a commit of what it wrote."""
 
 import os
 import re

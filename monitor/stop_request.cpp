@@ -42,8 +42,8 @@ DWORD WINAPI ReadPromptOnce(void *input) {
 // command once the monitor has ended; a multibyte input code page gets
 // there with far fewer characters. So the pieces are read up to the "\n"
 // that ends the line, a byte that is never part of a multibyte character
-// in any console code page. ERROR_MORE_DATA is how a pipe in message mode hands out part
-// of a message, as a console does part of a line.
+// in any console code page. ERROR_MORE_DATA is how a pipe in message mode
+// hands out part of a message, as a console does part of a line.
 DWORD WINAPI ReadPromptConsoleLine(void *input) {
   char piece[PROMPT_READ_BYTES];
   DWORD came = 0;

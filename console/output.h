@@ -67,9 +67,10 @@ void GatherText(TextGather &gather, const wchar_t *text, size_t length);
 // Appends a name with every character that could act on a terminal, reorder
 // or break the line, or not be seen at all shown as an escape, hex in
 // capitals: C0 controls, DEL and C1 controls as \xHH; every character of
-// general category Cf, Zl or Zp or with the property
-// Default_Ignorable_Code_Point (escaped_code_points.inc) and every surrogate
-// that is not half of a pair as \uHHHH, or \UHHHHHHHH beyond U+FFFF. A pair
+// general category Cf, Zl or Zp, with the property
+// Default_Ignorable_Code_Point or with the property White_Space but the
+// space U+0020 (escaped_code_points.inc), and every surrogate that is not
+// half of a pair as \uHHHH, or \UHHHHHHHH beyond U+FFFF. A pair
 // is one character, classified whole. A backslash is doubled only where the
 // shown text goes on with x, u, U, another backslash or an escape, so every
 // shown name reads back to one name and names such as "Line1\Valve" stay

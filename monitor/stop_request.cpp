@@ -22,15 +22,41 @@ int WaitForTeardown(DWORD milliseconds) {
 
 BOOL WINAPI ConsoleControlHandler(DWORD event) { return HandleStopEvent(event, CONSOLE_STOP_PLATFORM); }
 
-// The whole line typed at the prompt in one read, so nothing of it is left
-// for whatever reads the input next; only whether anything came counts.
-// The buffer is the reader's own: a read left behind by a stop may still
-// end after the prompt has returned. It touches neither COM nor the C
-// runtime's streams, whose locks the exit path takes.
-DWORD WINAPI ReadPromptLine(void *input) {
-  char line[256];
+// The prompt's readers, each run on a thread of its own; only whether
+// anything came counts. The buffer is the reader's own: a read left behind
+// by a stop may still end after the prompt has returned. They touch neither
+// COM nor the C runtime's streams, whose locks the exit path takes.
+constexpr DWORD PROMPT_READ_BYTES = 256;
+
+// A pipe, a file or a console in another mode: one read, one line's worth;
+// what follows may be meant for another reader, and a pipe is not read on
+// to its end.
+DWORD WINAPI ReadPromptOnce(void *input) {
+  char line[PROMPT_READ_BYTES];
   DWORD got = 0;
   return ReadFile(static_cast<HANDLE>(input), line, sizeof line, &got, nullptr) && got > 0 ? 1 : 0;
+}
+
+// A console in line mode hands out a line longer than the read a piece at a
+// time and keeps the rest as pending input, which the shell would run as a
+// command once the monitor has ended; a multibyte input code page gets
+// there with far fewer characters. So the pieces are read up to the "\n"
+// that ends the line, a byte that is never part of a multibyte character
+// in any console code page. ERROR_MORE_DATA is how a pipe in message mode
+// hands out part of a message, as a console does part of a line.
+DWORD WINAPI ReadPromptConsoleLine(void *input) {
+  char piece[PROMPT_READ_BYTES];
+  DWORD came = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(static_cast<HANDLE>(input), piece, sizeof piece, &got, nullptr) &&
+        GetLastError() != ERROR_MORE_DATA) {
+      return came;
+    }
+    if (got == 0) return came;  // the end of input, or a Ctrl+C on Windows
+    came = 1;
+    if (piece[got - 1] == '\n') return came;
+  }
 }
 
 }  // namespace
@@ -62,14 +88,21 @@ int WaitForStopRequest(DWORD milliseconds) {
   return WaitForSingleObject(g_stopArrived, milliseconds) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
-int AwaitPromptLine(HANDLE input) {
+int InputIsLineConsole(HANDLE input) {
+  const DWORD lines = ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT;
+  DWORD mode = 0;
+  return GetConsoleMode(input, &mode) && (mode & lines) == lines ? 1 : 0;
+}
+
+int AwaitPromptLine(HANDLE input, LineConsoleCheck isLineConsole) {
   if (StopRequested()) return 0;
   DWORD lineCame = 0;
-  HANDLE reader = CreateThread(nullptr, 0, ReadPromptLine, input, 0, nullptr);
+  LPTHREAD_START_ROUTINE read = isLineConsole(input) ? ReadPromptConsoleLine : ReadPromptOnce;
+  HANDLE reader = CreateThread(nullptr, 0, read, input, 0, nullptr);
   if (reader == nullptr) {
     // Without a thread of its own the read cannot be left behind: ENTER
     // still starts the group stage, a stop waits for it.
-    lineCame = ReadPromptLine(input);
+    lineCame = read(input);
   } else {
     HANDLE ends[2] = {reader, g_stopArrived};
     if (WaitForMultipleObjects(g_stopArrived != nullptr ? 2 : 1, ends, FALSE, INFINITE) == WAIT_OBJECT_0) {

@@ -46,12 +46,26 @@ int StopRequested();
 // Waits at most `milliseconds` for a stop request; 1 when there is one.
 int WaitForStopRequest(DWORD milliseconds);
 
+// Whether the prompt's input is a console that reads lines: its read hands
+// out a line longer than the read a piece at a time and keeps the rest for
+// the next reader of that console (the shell, once the monitor has ended),
+// so the prompt reads on to the line's end. Tests put in their own, so that
+// a pipe that hands out one line at a time stands in for a console.
+typedef int (*LineConsoleCheck)(HANDLE input);
+
+// 1 when `input` is a console in line mode with its input processed, the
+// mode a console starts in, where every line ends with "\r\n". In another
+// mode a line may end with a bare CR or a read may be no line at all.
+int InputIsLineConsole(HANDLE input);
+
 // The ENTER prompt: waits for a line from `input` (standard input in the
 // program: a console, a pipe, a file) or a stop, whichever comes first.
 // The line is read on a thread of its own; a stop leaves that read behind,
-// to end with the process. 1 when the run goes on to the group stage, 0
-// when a stop came before, during or right with the read.
-int AwaitPromptLine(HANDLE input);
+// to end with the process. A line console's line is read whole, whatever
+// its length; a pipe, a file or another console gets one read, one line's
+// worth, and the rest of the input is left alone. 1 when the run goes on to the group stage, 0 when a
+// stop came before, during or right with the read.
+int AwaitPromptLine(HANDLE input, LineConsoleCheck isLineConsole = InputIsLineConsole);
 
 // The teardown is done: lets a waiting handler return.
 void FinishStopRequests();

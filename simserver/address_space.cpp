@@ -248,11 +248,11 @@ AddressSpace BuildHugeSpace() { return BuildNumberedSpace(100000, L"Huge.Tag.%06
 // DEL; names that reorder or break the line or cannot be told apart: a
 // trailing right-to-left mark, line and paragraph separators, zero-width
 // characters, a surrogate without its pair beside the replacement character
-// it must not look like, and twelve names that all look like "Pump": a
+// it must not look like, and thirteen names that all look like "Pump": a
 // variation selector, a grapheme joiner, tag characters, fillers, an
-// unassigned ignorable code point and musical format characters after it,
-// those beyond U+FFFF as surrogate pairs; beside them backslashes and
-// non-ASCII that must stay as they are.
+// unassigned ignorable code point, musical format characters and a no-break
+// space after it, those beyond U+FFFF as surrogate pairs; beside them
+// backslashes and non-ASCII that must stay as they are.
 AddressSpace BuildHostileNamesSpace() {
   const wchar_t *const names[] = {
       L"Title\x1B]0;pwned\x07",    L"\x1B[1;1HHome",       L"Over\rWrite",    L"Bidi\u202Eevil",
@@ -261,7 +261,8 @@ AddressSpace BuildHostileNamesSpace() {
       L"Lone\xD800",               L"Lone\uFFFD",
       L"Pump\uFE0F",               L"Pump\u034F",           L"Pump\U000E0041", L"Pump\u3164",
       L"Pump\u2065",               L"Pump\u115F",           L"Pump\U000E0100", L"Pump\u17B4",
-      L"Pump\u180B",               L"Pump\uFFA0",           L"Pump\U0001D173", L"Pump",
+      L"Pump\u180B",               L"Pump\uFFA0",           L"Pump\U0001D173", L"Pump\u00A0",
+      L"Pump",
   };
   AddressSpace space;
   short value = 1;

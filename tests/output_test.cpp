@@ -107,7 +107,7 @@ std::wstring Shown(const std::wstring &name) {
   return g_shown;
 }
 
-TEST_F(OutputTest, ShowsControlsFormatIgnorableAndLoneSurrogatesAsEscapesAndAllElseAsDelivered) {
+TEST_F(OutputTest, ShowsControlsFormatIgnorableWhiteSpaceAndLoneSurrogatesAsEscapesAndAllElseAsDelivered) {
   const struct {
     std::wstring name;
     std::wstring shown;
@@ -115,11 +115,11 @@ TEST_F(OutputTest, ShowsControlsFormatIgnorableAndLoneSurrogatesAsEscapesAndAllE
       {L"Tag.1", L"Tag.1"},
       {L"\x1B]0;title\x07", L"\\x1B]0;title\\x07"},
       {L"\x1F \x7E\x7F", L"\\x1F ~\\x7F"},
-      {L"\x80\x9B\x9F\xA0", L"\\x80\\x9B\\x9F\xA0"},
-      // Format characters, separators and default-ignorable code points,
+      {L"\x80\x9B\x9F\xA0\xA1", L"\\x80\\x9B\\x9F\\u00A0\xA1"},
+      // Format characters, separators, blanks and default-ignorable code points,
       // an unassigned one among them, beside visible neighbours.
-      {L"\u2027\u2028\u2029\u202E\u202F \u2064\u2065\u2066 \u0600\uFFFB\uFFFC",
-       L"\u2027\\u2028\\u2029\\u202E\u202F \\u2064\\u2065\\u2066 \\u0600\\uFFFB\uFFFC"},
+      {L"\u2027\u2028\u2029\u202E\u202F\u2030 \u2064\u2065\u2066 \u0600\uFFFB\uFFFC",
+       L"\u2027\\u2028\\u2029\\u202E\\u202F\u2030 \\u2064\\u2065\\u2066 \\u0600\\uFFFB\uFFFC"},
       // A pair is one character, classified whole: shown as it is unless
       // it is escaped itself, beyond U+FFFF with eight digits.
       {L"Temp_\u00b0C \u540d \xD83D\xDE00", L"Temp_\u00b0C \u540d \xD83D\xDE00"},

@@ -1,10 +1,10 @@
 """End-to-end: a server whose tag names hold terminal controls (a window
 title, the cursor sent home, a bare CR, an 8-bit CSI, bidirectional
 marks), line and paragraph separators, zero-width characters, a surrogate
-without its pair, and twelve names that all look like "Pump" (ignorable
+without its pair, and thirteen names that all look like "Pump" (invisible
 characters after it, some beyond U+FFFF). The real monitor.exe in a
 terminal shows them as escapes in the tag list, in the records and in a
-redirected file, the replacement character as itself, and the twelve
+redirected file, the replacement character as itself, and the thirteen
 distinct; the window title stays untouched; and the names reach AddItems
 as delivered, or "Items OK" and the records, each with its own tag's
 value, would not appear."""
@@ -23,7 +23,8 @@ SHOWN = ["Title\\x1B]0;pwned\\x07", "\\x1B[1;1HHome", "Over\\x0DWrite", "Bidi\\u
          "Del\\x7F.Isolate\\u2066", "Back\\\\x1B", "Line1\\Valve", "Temp_\u00b0C", "Rtl\\u200F",
          "Sep\\u2028Para\\u2029", "Zw\\u200B\\uFEFF\\u00AD", "Lone\\uD800", "Lone\ufffd",
          "Pump\\uFE0F", "Pump\\u034F", "Pump\\U000E0041", "Pump\\u3164", "Pump\\u2065", "Pump\\u115F",
-         "Pump\\U000E0100", "Pump\\u17B4", "Pump\\u180B", "Pump\\uFFA0", "Pump\\U0001D173", "Pump"]
+         "Pump\\U000E0100", "Pump\\u17B4", "Pump\\u180B", "Pump\\uFFA0", "Pump\\U0001D173", "Pump\\u00A0",
+         "Pump"]
 RECORDS = [f"[{name}={value} 13:05:09 good]" for value, name in enumerate(SHOWN, 1)]
 
 

@@ -12,6 +12,20 @@ export WINEPREFIX="$prefix"
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver32
 
+# reg add, made once more when Wine ended it before reg ran: with a status
+# reg never gives (it gives 0 and 1), or a 1 that Wine's loader explains.
+reg_add() {
+  out=$("$run" reg add "$@" /f 2>&1)
+  status=$?
+  if [ "$status" -gt 1 ] || { [ "$status" -eq 1 ] && printf '%s\n' "$out" | grep -q '^wine: [^U]'; }; then
+    echo "set-up: reg add $*: status $status, output: ${out:-none}; Wine failed it before it ran: retried"
+    out=$("$run" reg add "$@" /f 2>&1)
+    status=$?
+  fi
+  echo "set-up: reg add $*: status $status, output: ${out:-none}"
+  return "$status"
+}
+
 case "$action" in
 setup)
   mkdir -p "$prefix" || exit 1
@@ -21,8 +35,8 @@ setup)
     # starting winedbg, which exits 0.
     for key in 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
                'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug'; do
-      "$run" reg add "$key" /v Debugger /t REG_SZ /d "no-crash-debugger.exe" /f 2>&1 || exit 1
-      "$run" reg add "$key" /v Auto /t REG_SZ /d 1 /f 2>&1 || exit 1
+      reg_add "$key" /v Debugger /t REG_SZ /d "no-crash-debugger.exe" || exit 1
+      reg_add "$key" /v Auto /t REG_SZ /d 1 || exit 1
     done
     # The first out-of-process activation can hang for minutes while the
     # new prefix's set-up is still finishing: wait for its server to end.

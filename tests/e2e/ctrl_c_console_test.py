@@ -16,15 +16,11 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from monitor_console_test import ESC_PROMPT, PROMPT, MonitorTest, read_file, records  # noqa: E402
 from simulation import (FIXED_NAMES, MONITOR, SERVER_EXE, WINE_PREFIX, WINE_RUN, prefix_processes,  # noqa: E402
-                        register_simserver, restart_wineserver, unregister_simserver, windows_path)
+                        restart_wineserver, unregister_simserver, windows_path)
 
 QUIET_STDIN = os.environ["OPCMON_QUIET_STDIN"]
 
 EVERYTHING_REMOVED = ["RemoveItems 7: 0x00000000, 0 items left", "RemoveGroup: S_OK", "every object released"]
-
-
-def setUpModule():
-    register_simserver()
 
 
 def tearDownModule():

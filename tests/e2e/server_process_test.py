@@ -13,7 +13,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import monitor_console_test as console  # noqa: E402
-from simulation import (SERVER_EXE, WINE_PREFIX, WINE_RUN, prefix_processes, register_simserver,  # noqa: E402
+from simulation import (SERVER_EXE, WINE_PREFIX, WINE_RUN, prefix_processes,  # noqa: E402
                         restart_wineserver, server_processes, unregister_simserver, wait_for_server_processes,
                         windows_path)
 
@@ -27,25 +27,21 @@ WAITING_PARENT = os.environ["OPCMON_WAITING_PARENT"]
 CLIENT_GONE_SECONDS = 30
 
 
-def setUpModule():
-    register_simserver()
-
-
 def tearDownModule():
     unregister_simserver()
 
 
 class ServerProcess(console.MonitorTest):
     def setUp(self):
-        super().setUp()
         # A server whose monitor an earlier failed test left behind would be
-        # taken for this test's own.
+        # taken for this test's own. The case's own registration follows.
         stale = server_processes()
         for pid in stale:
             os.kill(pid, signal.SIGKILL)
         if stale:
             wait_for_server_processes(lambda pids: not pids, 10)
             restart_wineserver()
+        super().setUp()
 
     def the_server(self):
         found = wait_for_server_processes(lambda pids: pids, 10)

@@ -29,9 +29,52 @@ FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Te
                "Stamp.Bad"]
 
 
+# The statuses each set-up program gives itself (regsvr32 has no 2). Any
+# other status is Wine's: the loader or the start of the process failed
+# before the program's own code decided anything, and the call is made once
+# more. So is a status 1 that Wine's loader explains on a line of its own
+# ("wine: a wine server seems to be running, but I cannot connect to it.",
+# the start that meets a wineserver on its way out). Any other status of the
+# program's own is never retried: a registration that failed stays failed.
+OWN_STATUSES = {"regsvr32": {0, 1, 3, 4, 5}, "reg": {0, 1}, "simserver.exe": {0, 1}}
+
+
+def failed_before_running(program, status, output):
+    own = OWN_STATUSES.get(program_name(program))
+    if own is None or status == 0:
+        return False
+    if status not in own:
+        return True
+    return status == 1 and any(line.startswith("wine: ") and not line.startswith("wine: Unhandled")
+                               for line in output.splitlines())
+
+
+def program_name(program):
+    return program.replace("\\", "/").rsplit("/", 1)[-1].lower()
+
+
+def run_logged(*args):
+    """One Windows program under Wine, its status and output written to the
+    test's log, made once more when Wine failed it before it ran."""
+    for attempt in (1, 2):
+        started = time.monotonic()
+        result = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=60)
+        output = result.stdout.decode("utf-8", "replace").strip()
+        line = f"set-up: {' '.join(args)}: status {result.returncode} after {time.monotonic() - started:.2f} s, " \
+               f"output: {output or 'none'}"
+        if attempt == 2 or not failed_before_running(args[0], result.returncode, output):
+            print(line, flush=True)
+            return result.returncode, output
+        print(line + "; Wine failed it before it ran: retried", flush=True)
+
+
 def wine(*args, check=True):
-    return subprocess.run([WINE_RUN, *args], check=check, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, timeout=60).returncode
+    status, output = run_logged(*args)
+    if check and status != 0:
+        raise AssertionError(f"set-up call {' '.join(args)} failed: got status {status}, expected 0"
+                             + (f"; output: {output}" if output else "; no output"))
+    return status
 
 
 def missing_programs():
@@ -98,5 +141,8 @@ def restart_wineserver():
     services, and later activations fail; a new wineserver forgets it."""
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine", "prefix.sh")
     for action in ("teardown", "setup"):
-        subprocess.run(["sh", script, action, WINE_RUN, WINE_PREFIX], check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, timeout=120)
+        # As long-lived as the one the run's set-up started; its output goes
+        # to the test's log.
+        sys.stdout.flush()
+        subprocess.run(["sh", script, action, WINE_RUN, WINE_PREFIX, "900"], check=True, stdin=subprocess.DEVNULL,
+                       timeout=120)

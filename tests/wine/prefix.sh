@@ -1,25 +1,42 @@
 #!/bin/sh
 # Creates or ends the private Wine prefix of one build tree.
-#   prefix.sh setup WINE_RUN PREFIX     create it once, then start a
-#                                       persistent wineserver for the run
+#   prefix.sh setup WINE_RUN PREFIX [SECONDS]  create it once, then start
+#                                       a wineserver that stays SECONDS (60)
+#                                       after its last program
 #   prefix.sh teardown WINE_RUN PREFIX  end the wineserver and its programs
+# The output of every program it runs goes to standard output, so a test
+# log shows why a step failed.
 set -u
-action=$1 run=$2 prefix=$3
+action=$1 run=$2 prefix=$3 seconds=${4:-60}
 export WINEPREFIX="$prefix"
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver32
+
+# reg add, made once more when Wine ended it before reg ran: with a status
+# reg never gives (it gives 0 and 1), or a 1 that Wine's loader explains.
+reg_add() {
+  out=$("$run" reg add "$@" /f 2>&1)
+  status=$?
+  if [ "$status" -gt 1 ] || { [ "$status" -eq 1 ] && printf '%s\n' "$out" | grep -q '^wine: [^U]'; }; then
+    echo "set-up: reg add $*: status $status, output: ${out:-none}; Wine failed it before it ran: retried"
+    out=$("$run" reg add "$@" /f 2>&1)
+    status=$?
+  fi
+  echo "set-up: reg add $*: status $status, output: ${out:-none}"
+  return "$status"
+}
 
 case "$action" in
 setup)
   mkdir -p "$prefix" || exit 1
   if [ ! -f "$prefix/.opcmon-ready" ]; then
-    "$run" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed in $prefix" >&2; exit 1; }
+    "$run" wineboot -i 2>&1 || { echo "wineboot failed in $prefix" >&2; exit 1; }
     # A crash must end the program with a failure status instead of
     # starting winedbg, which exits 0.
     for key in 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
                'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug'; do
-      "$run" reg add "$key" /v Debugger /t REG_SZ /d "no-crash-debugger.exe" /f >/dev/null 2>&1 || exit 1
-      "$run" reg add "$key" /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1 || exit 1
+      reg_add "$key" /v Debugger /t REG_SZ /d "no-crash-debugger.exe" || exit 1
+      reg_add "$key" /v Auto /t REG_SZ /d 1 || exit 1
     done
     # The first out-of-process activation can hang for minutes while the
     # new prefix's set-up is still finishing: wait for its server to end.
@@ -27,9 +44,13 @@ setup)
     touch "$prefix/.opcmon-ready"
   fi
   # Keep one server for the whole test run instead of one per program
-  # (one already running is as good). Its output handles must not be the
-  # caller's: a reader would wait for it.
-  "$server" -p60 </dev/null >/dev/null 2>&1
+  # (one already running is as good). A server past its time flushes the
+  # registry and exits; a program that starts then connects to it and is
+  # ended before it runs, and every later program brings its own server,
+  # which ends with it (Debian's wrapper passes -p0): each start races the
+  # last one's exit. So the tests ask for longer than any pause in a run.
+  # Its output handles must not be the caller's: a reader would wait for it.
+  "$server" -p"$seconds" </dev/null >/dev/null 2>&1
   echo "wine prefix ready: $prefix"
   ;;
 teardown)

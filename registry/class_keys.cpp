@@ -75,10 +75,10 @@ bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *valu
   return ReadText(key, name, RRF_RT_REG_SZ, value, nullptr, view);
 }
 
-bool ReadPath(const std::wstring &key, std::wstring *path) {
+bool ReadPath(const std::wstring &key, std::wstring *path, REGSAM view) {
   std::wstring stored;
   DWORD type = 0;
-  if (!ReadText(key, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &stored, &type, 0)) return false;
+  if (!ReadText(key, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &stored, &type, view)) return false;
   if (type != REG_EXPAND_SZ) {
     *path = stored;
     return true;

@@ -1,12 +1,247 @@
-// Reading the registration; see registration_facts.h.
+// Reading the registration; see registration_facts.h. The checks run in the
+// order COM itself takes: the ProgID gives the class, the class its server
+// keys, those their files; a server out of process needs the proxy/stub.
 #include "registration_facts.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "class_facts.h"
+#include "class_keys.h"
+#include "opcda.h"
 #include "report.h"
+#include "server_file.h"
+#include "server_list.h"
+
+namespace {
+
+using class_keys::GuidText;
+
+std::wstring ViewsText(const std::vector<REGSAM> &views) {
+  std::wstring text;
+  for (REGSAM view : views) text += (text.empty() ? L"" : L" and ") + ViewText(view);
+  return text;
+}
+
+std::wstring DescriptionText(const ClassFacts &facts) {
+  return facts.description.empty() ? std::wstring() : L" \"" + Shown(facts.description.c_str()) + L"\"";
+}
+
+std::wstring ServerKeyText(const ClassServer &server) {
+  return std::wstring(server.local ? L"LocalServer32" : L"InprocServer32") + L" (" + ViewText(server.view) + L")";
+}
+
+std::wstring MonitorFor(WORD machine) {
+  if (machine == IMAGE_FILE_MACHINE_I386) return L"the 32-bit monitor (the win32 zip)";
+  if (machine == IMAGE_FILE_MACHINE_AMD64) return L"the 64-bit monitor (the win64 zip)";
+  return L"a monitor built for " + MachineText(machine);
+}
+
+// The ProgID in each view: the class it names, and CurVer where present.
+// Returns the cause when it names none; `named` gets the class it names in
+// any view, which tells more than the monitor's own view may.
+std::wstring CheckProgId(const wchar_t *name, int resolved, GUID *named) {
+  const std::wstring progid = name;
+  const std::wstring shown = Shown(name);
+  // A backslash would read another key than the ProgID's.
+  std::vector<REGSAM> present;
+  if (progid.find(L'\\') == std::wstring::npos && !progid.empty()) {
+    for (REGSAM view : RegistryViews()) {
+      if (class_keys::Exists(progid, view)) present.push_back(view);
+    }
+  }
+  if (present.empty()) {
+    const std::wstring servers = RegisteredNames(RegisteredServers());
+    ReportLine(Check::kFail, "ProgID", L"nothing is registered under " + shown + L" in either view",
+               L"install or register the server; the OPC DA servers registered: " + servers);
+    return L"nothing is registered under that ProgID in either registry view (the OPC DA servers registered: " +
+           servers + L")";
+  }
+  int naming = 0;
+  for (REGSAM view : present) {
+    std::wstring clsid, current;
+    if (class_keys::ReadString(progid + L"\\CLSID", nullptr, &clsid, view)) {
+      if (naming++ == 0 && !ParseGuid(clsid, named)) --naming;
+      // What the monitor's own lookup cannot see is only information.
+      const Check kind = resolved || view == ViewOfMachine(OwnMachine()) ? Check::kOk : Check::kInfo;
+      ReportLine(kind, "ProgID", shown + L" names the class " + Shown(clsid.c_str()) + L" (" + ViewText(view) + L")");
+    } else {
+      ReportLine(Check::kFail, "ProgID", shown + L" has no CLSID subkey (" + ViewText(view) + L")",
+                 L"register the server again");
+    }
+    if (class_keys::ReadString(progid + L"\\CurVer", nullptr, &current, view)) {
+      ReportLine(Check::kInfo, "ProgID", L"CurVer names " + Shown(current.c_str()) + L" (" + ViewText(view) + L")");
+    }
+  }
+  if (resolved) return std::wstring();
+  if (naming == 0) return L"the ProgID names no class (no CLSID subkey or no class identifier in it)";
+  return L"the ProgID is registered only in the " + ViewsText(present) + L", which this monitor does not read";
+}
+
+std::wstring ServerLine(const ClassServer &server, Check *kind, std::wstring *next) {
+  const std::wstring key = ServerKeyText(server);
+  *kind = Check::kFail;
+  *next = L"install the server again, or register it where it is now";
+  if (server.file.path.empty()) return key + L" names no file";
+  if (!server.file.found) return key + L" names " + Shown(server.file.path.c_str()) + L", which is not there";
+  if (server.file.machine == 0) return key + L": " + Shown(server.file.path.c_str()) + L" is no program file";
+  *kind = Check::kOk;
+  next->clear();
+  return key + L": " + Shown(server.file.path.c_str()) + L", " + MachineText(server.file.machine);
+}
+
+struct ProxiedInterface {
+  const IID *iid;
+  const wchar_t *name;
+};
+const ProxiedInterface kInterfaces[] = {{&IID_IOPCServer, L"IOPCServer"},
+                                        {&IID_IOPCBrowseServerAddressSpace, L"IOPCBrowseServerAddressSpace"},
+                                        {&IID_IOPCItemMgt, L"IOPCItemMgt"},
+                                        {&IID_IOPCSyncIO, L"IOPCSyncIO"}};
+
+// The proxy/stub of one interface in one view: what stands in its way,
+// empty when COM can load it. `file` gets the DLL when there is one.
+std::wstring ProxyStubGap(const ProxiedInterface &entry, REGSAM view, std::wstring *file) {
+  const std::wstring key = L"Interface\\" + GuidText(*entry.iid);
+  std::wstring named;
+  GUID clsid;
+  if (!class_keys::ReadString(key + L"\\ProxyStubClsid32", nullptr, &named, view)) {
+    return L"no proxy/stub for " + std::wstring(entry.name) + L" (" + key + L" has no ProxyStubClsid32)";
+  }
+  if (!ParseGuid(named, &clsid)) {
+    return L"the ProxyStubClsid32 of " + std::wstring(entry.name) + L" names no class: " + Shown(named.c_str());
+  }
+  const std::wstring server = L"CLSID\\" + GuidText(clsid) + L"\\InprocServer32";
+  std::wstring value;
+  if (!class_keys::ReadPath(server, &value, view)) {
+    return L"the proxy/stub class " + GuidText(clsid) + L" of " + entry.name + L" has no InprocServer32";
+  }
+  const ServerFile dll = LocateServerFile(value, 0, view);
+  *file = Shown(dll.path.c_str());
+  if (!dll.found) return L"the proxy/stub of " + std::wstring(entry.name) + L", " + *file + L", is not there";
+  if (dll.machine == 0 || ViewOfMachine(dll.machine) != view) {
+    return L"the proxy/stub of " + std::wstring(entry.name) + L", " + *file + L", is " + MachineText(dll.machine);
+  }
+  return std::wstring();
+}
+
+// Each side of the connection loads the proxy/stub of its own architecture
+// from its own view. Returns the first cause found.
+std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
+  std::wstring cause;
+  for (REGSAM view : views) {
+    const std::wstring side = ViewText(view) + (view == ViewOfMachine(OwnMachine()) ? L", the monitor's" : L", the server's");
+    std::wstring files;
+    bool complete = true;
+    for (const ProxiedInterface &entry : kInterfaces) {
+      std::wstring file;
+      const std::wstring gap = ProxyStubGap(entry, view, &file);
+      if (gap.empty()) {
+        if (files.find(file) == std::wstring::npos) files += (files.empty() ? L"" : L", ") + file;
+        continue;
+      }
+      complete = false;
+      ReportLine(Check::kFail, "proxy/stub", gap + L" (" + side + L")",
+                 L"register opcproxy.dll of the " + std::wstring(view == KEY_WOW64_32KEY ? L"win32" : L"win64") +
+                     L" zip with regsvr32, or install the OPC runtime");
+      if (cause.empty()) {
+        cause = L"no proxy/stub for " + std::wstring(entry.name) + L" in the " + ViewText(view).substr(0, 6) +
+                L" registry view";
+      }
+    }
+    if (complete) ReportLine(Check::kOk, "proxy/stub", L"the four interfaces through " + files + L" (" + side + L")");
+  }
+  return cause;
+}
+
+}  // namespace
 
 RegistrationFindings CheckRegistration(const wchar_t *name) {
   RegistrationFindings findings{};
+  // Exactly as the monitor turns its ProgID into a class.
   findings.resolved = SUCCEEDED(CLSIDFromString(name, &findings.clsid)) ? 1 : 0;
+  GUID named = GUID_NULL;
+  if (name[0] != L'{') findings.cause = CheckProgId(name, findings.resolved, &named);
+  if (findings.resolved) named = findings.clsid;
+  if (!findings.resolved && findings.cause.empty()) {
+    ReportLine(Check::kFail, "class", Shown(name) + L" is no class identifier", L"give it as {XXXXXXXX-XXXX-...}");
+    findings.cause = L"that is no class identifier";
+  }
+  if (IsEqualGUID(named, GUID_NULL)) return findings;
+
+  // A class the monitor cannot reach may still tell why: what is
+  // registered in the other view says which monitor would.
+  const std::wstring clsid = GuidText(named);
+  const ClassFacts facts = ReadClass(clsid);
+  if (facts.views.empty()) {
+    ReportLine(Check::kFail, "class", clsid + L" is not registered in either view", L"register the server again");
+    findings.cause = L"its class " + clsid + L" is not registered in either registry view";
+    return findings;
+  }
+  ReportLine(Check::kOk, "class", clsid + DescriptionText(facts) + L" (" + ViewsText(facts.views) + L")");
+  if (!facts.remote.empty()) {
+    ReportLine(Check::kInfo, "class", L"its AppID names the remote server " + Shown(facts.remote.c_str()) +
+                                          L": activation goes there through DCOM");
+  }
+  if (facts.servers.empty() && facts.remote.empty()) {
+    ReportLine(Check::kFail, "class", clsid + L" has no server key (InprocServer32 or LocalServer32) in either view",
+               L"register the server again");
+    findings.cause = L"its class has no server key (InprocServer32 or LocalServer32) in either registry view";
+    return findings;
+  }
+
+  const WORD own = OwnMachine();
+  const REGSAM ownView = ViewOfMachine(own);
+  bool inProcess = false;
+  const ClassServer *otherArchitecture = nullptr;
+  const ClassServer *gone = nullptr;
+  std::vector<REGSAM> proxyViews;
+  bool local = !facts.remote.empty();
+  if (local) proxyViews.push_back(ownView);
+  for (const ClassServer &server : facts.servers) {
+    Check kind;
+    std::wstring next;
+    const std::wstring fact = ServerLine(server, &kind, &next);
+    ReportLine(kind, "server file", fact, next);
+    if (kind != Check::kOk) {
+      if (gone == nullptr) gone = &server;
+    } else if (server.local) {
+      local = true;
+      for (REGSAM view : {ownView, ViewOfMachine(server.file.machine)}) {
+        if (std::find(proxyViews.begin(), proxyViews.end(), view) == proxyViews.end()) proxyViews.push_back(view);
+      }
+    } else if (server.view == ownView && server.file.machine == own) {
+      inProcess = true;
+    } else if (otherArchitecture == nullptr) {
+      otherArchitecture = &server;
+    }
+  }
+  findings.outOfProcess = !inProcess && local ? 1 : 0;
+  if (inProcess) {
+    ReportLine(Check::kOk, "server", L"in process, " + MachineText(own) + L" like this program");
+  } else if (local) {
+    const std::wstring gap = CheckProxyStubs(proxyViews);
+    if (!gap.empty()) findings.cause = gap;
+  } else if (otherArchitecture != nullptr && otherArchitecture->file.machine == own) {
+    // A DLL of the right machine under the wrong view's key.
+    ReportLine(Check::kFail, "server",
+               L"in process only under " + ServerKeyText(*otherArchitecture) + L", which this program does not read",
+               L"register it again with regsvr32 of its own architecture");
+    findings.cause = L"the in-process server is registered only in the " + ViewText(otherArchitecture->view) +
+                     L", which a " + MachineText(own) + L" program does not read";
+  } else if (otherArchitecture != nullptr) {
+    const WORD machine = otherArchitecture->file.machine;
+    ReportLine(Check::kFail, "server",
+               L"in process only, " + MachineText(machine) + L" (" + ServerKeyText(*otherArchitecture) +
+                   L"); this program is " + MachineText(own),
+               L"take " + MonitorFor(machine));
+    findings.cause = L"the only server is in process and " + MachineText(machine) + L" (" +
+                     Shown(otherArchitecture->file.path.c_str()) + L"): take " + MonitorFor(machine);
+  } else if (gone != nullptr) {
+    findings.cause = L"its server file " +
+                     (gone->file.path.empty() ? std::wstring(L"is not named") : Shown(gone->file.path.c_str()) +
+                                                                                     (gone->file.found ? L" is no program" : L" is gone")) +
+                     L" (" + ServerKeyText(*gone) + L")";
+  }
   return findings;
 }
-
-int ListServers() { return 0; }

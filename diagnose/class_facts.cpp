@@ -36,8 +36,10 @@ ClassFacts ReadClass(const std::wstring &clsid) {
     }
     std::wstring appid;
     GUID guid;
-    if (facts.remote.empty() && class_keys::ReadString(key, L"AppID", &appid, view) && ParseGuid(appid, &guid)) {
-      class_keys::ReadString(L"AppID\\" + class_keys::GuidText(guid), L"RemoteServerName", &facts.remote, view);
+    if (class_keys::ReadString(key, L"AppID", &appid, view) && ParseGuid(appid, &guid)) {
+      const std::wstring app = L"AppID\\" + class_keys::GuidText(guid);
+      if (facts.remote.empty()) class_keys::ReadString(app, L"RemoteServerName", &facts.remote, view);
+      if (facts.service.empty()) class_keys::ReadString(app, L"LocalService", &facts.service, view);
     }
   }
   return facts;

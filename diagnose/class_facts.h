@@ -30,6 +30,9 @@ struct ClassFacts {
   std::vector<ClassServer> servers;
   // RemoteServerName of the class's AppID, empty when it names none.
   std::wstring remote;
+  // LocalService of the class's AppID: the server runs as that Windows
+  // service, which needs no LocalServer32.
+  std::wstring service;
 };
 
 // The views of this system, the 64-bit one first (a 32-bit system: one).

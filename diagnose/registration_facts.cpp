@@ -102,54 +102,71 @@ const ProxiedInterface kInterfaces[] = {{&IID_IOPCServer, L"IOPCServer"},
 // The proxy/stub of one interface in one view: what stands in its way,
 // empty when COM can load it. `file` gets the DLL when there is one.
 std::wstring ProxyStubGap(const ProxiedInterface &entry, REGSAM view, std::wstring *file) {
-  const std::wstring key = L"Interface\\" + GuidText(*entry.iid);
   std::wstring named;
   GUID clsid;
-  if (!class_keys::ReadString(key + L"\\ProxyStubClsid32", nullptr, &named, view)) {
-    return L"no proxy/stub for " + std::wstring(entry.name) + L" (" + key + L" has no ProxyStubClsid32)";
+  if (!class_keys::ReadString(L"Interface\\" + GuidText(*entry.iid) + L"\\ProxyStubClsid32", nullptr, &named, view)) {
+    return L"no ProxyStubClsid32";
   }
-  if (!ParseGuid(named, &clsid)) {
-    return L"the ProxyStubClsid32 of " + std::wstring(entry.name) + L" names no class: " + Shown(named.c_str());
-  }
-  const std::wstring server = L"CLSID\\" + GuidText(clsid) + L"\\InprocServer32";
+  if (!ParseGuid(named, &clsid)) return L"a ProxyStubClsid32 that names no class (" + Shown(named.c_str()) + L")";
   std::wstring value;
-  if (!class_keys::ReadPath(server, &value, view)) {
-    return L"the proxy/stub class " + GuidText(clsid) + L" of " + entry.name + L" has no InprocServer32";
+  if (!class_keys::ReadPath(L"CLSID\\" + GuidText(clsid) + L"\\InprocServer32", &value, view)) {
+    return L"a proxy/stub class " + GuidText(clsid) + L" without InprocServer32";
   }
   const ServerFile dll = LocateServerFile(value, 0, view);
   *file = Shown(dll.path.c_str());
-  if (!dll.found) return L"the proxy/stub of " + std::wstring(entry.name) + L", " + *file + L", is not there";
+  if (!dll.found) return L"a proxy/stub DLL that is not there (" + *file + L")";
   if (dll.machine == 0 || ViewOfMachine(dll.machine) != view) {
-    return L"the proxy/stub of " + std::wstring(entry.name) + L", " + *file + L", is " + MachineText(dll.machine);
+    return L"a proxy/stub DLL that is " + MachineText(dll.machine) + L" (" + *file + L")";
   }
   return std::wstring();
 }
 
+std::wstring NamesText(const std::vector<std::wstring> &names) {
+  std::wstring text;
+  for (size_t i = 0; i < names.size(); ++i)
+    text += (i == 0 ? L"" : i + 1 == names.size() ? L" and " : L", ") + names[i];
+  return text;
+}
+
 // Each side of the connection loads the proxy/stub of its own architecture
-// from its own view. Returns the first cause found.
+// from its own view: one line per view, the interfaces grouped by what
+// stands in their way. Returns the cause for the first view that lacks one.
 std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
   std::wstring cause;
   for (REGSAM view : views) {
-    const std::wstring side = ViewText(view) + (view == ViewOfMachine(OwnMachine()) ? L", the monitor's" : L", the server's");
-    std::wstring files;
-    bool complete = true;
+    const bool monitors = view == ViewOfMachine(OwnMachine());
+    const std::wstring side = ViewText(view) + (monitors ? L" (the monitor's)" : L" (the server's)");
+    std::vector<std::wstring> files, gaps, missing;
+    std::vector<std::vector<std::wstring>> gapNames;
     for (const ProxiedInterface &entry : kInterfaces) {
       std::wstring file;
       const std::wstring gap = ProxyStubGap(entry, view, &file);
       if (gap.empty()) {
-        if (files.find(file) == std::wstring::npos) files += (files.empty() ? L"" : L", ") + file;
+        if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
         continue;
       }
-      complete = false;
-      ReportLine(Check::kFail, "proxy/stub", gap + L" (" + side + L")",
-                 L"register opcproxy.dll of the " + std::wstring(view == KEY_WOW64_32KEY ? L"win32" : L"win64") +
-                     L" zip with regsvr32, or install the OPC runtime");
-      if (cause.empty()) {
-        cause = L"no proxy/stub for " + std::wstring(entry.name) + L" in the " + ViewText(view).substr(0, 6) +
-                L" registry view";
+      missing.push_back(entry.name);
+      const size_t at = static_cast<size_t>(std::find(gaps.begin(), gaps.end(), gap) - gaps.begin());
+      if (at == gaps.size()) {
+        gaps.push_back(gap);
+        gapNames.emplace_back();
       }
+      gapNames[at].push_back(entry.name);
     }
-    if (complete) ReportLine(Check::kOk, "proxy/stub", L"the four interfaces through " + files + L" (" + side + L")");
+    if (missing.empty()) {
+      ReportLine(Check::kOk, "proxy/stub", side + L": the four interfaces through " + NamesText(files));
+      continue;
+    }
+    std::wstring fact;
+    for (size_t i = 0; i < gaps.size(); ++i)
+      fact += (i == 0 ? L"" : L"; ") + gaps[i] + L" for " + NamesText(gapNames[i]);
+    ReportLine(Check::kFail, "proxy/stub", side + L": " + fact,
+               L"register opcproxy.dll of the " + std::wstring(view == KEY_WOW64_32KEY ? L"win32" : L"win64") +
+                   L" zip with regsvr32, or install the OPC runtime");
+    if (cause.empty()) {
+      cause = L"no proxy/stub for " + NamesText(missing) + L" in the " + ViewText(view).substr(0, 6) +
+              L" registry view" + (monitors ? L" (the monitor's side)" : L" (the server's side)");
+    }
   }
   return cause;
 }
@@ -180,10 +197,16 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   }
   ReportLine(Check::kOk, "class", clsid + DescriptionText(facts) + L" (" + ViewsText(facts.views) + L")");
   if (!facts.remote.empty()) {
-    ReportLine(Check::kInfo, "class", L"its AppID names the remote server " + Shown(facts.remote.c_str()) +
-                                          L": activation goes there through DCOM");
+    ReportLine(
+        Check::kInfo, "class",
+        L"its AppID names the remote server " + Shown(facts.remote.c_str()) + L": activation goes there through DCOM");
   }
-  if (facts.servers.empty() && facts.remote.empty()) {
+  if (!facts.service.empty()) {
+    ReportLine(Check::kInfo, "class",
+               L"its AppID names the Windows service " + Shown(facts.service.c_str()) +
+                   L": COM starts that service for a local activation");
+  }
+  if (facts.servers.empty() && facts.remote.empty() && facts.service.empty()) {
     ReportLine(Check::kFail, "class", clsid + L" has no server key (InprocServer32 or LocalServer32) in either view",
                L"register the server again");
     findings.cause = L"its class has no server key (InprocServer32 or LocalServer32) in either registry view";
@@ -196,7 +219,7 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   const ClassServer *otherArchitecture = nullptr;
   const ClassServer *gone = nullptr;
   std::vector<REGSAM> proxyViews;
-  bool local = !facts.remote.empty();
+  bool local = !facts.remote.empty() || !facts.service.empty();
   if (local) proxyViews.push_back(ownView);
   for (const ClassServer &server : facts.servers) {
     Check kind;
@@ -239,8 +262,9 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
                      Shown(otherArchitecture->file.path.c_str()) + L"): take " + MonitorFor(machine);
   } else if (gone != nullptr) {
     findings.cause = L"its server file " +
-                     (gone->file.path.empty() ? std::wstring(L"is not named") : Shown(gone->file.path.c_str()) +
-                                                                                     (gone->file.found ? L" is no program" : L" is gone")) +
+                     (gone->file.path.empty()
+                          ? std::wstring(L"is not named")
+                          : Shown(gone->file.path.c_str()) + (gone->file.found ? L" is no program" : L" is gone")) +
                      L" (" + ServerKeyText(*gone) + L")";
   }
   return findings;

@@ -13,7 +13,7 @@ bool SameText(const std::wstring &a, const std::wstring &b) {
          CSTR_EQUAL;
 }
 
-std::wstring SystemFolder(UINT (WINAPI *folder)(LPWSTR, UINT)) {
+std::wstring SystemFolder(UINT(WINAPI *folder)(LPWSTR, UINT)) {
   wchar_t text[MAX_PATH + 1] = L"";
   const UINT length = folder(text, MAX_PATH);
   return length > 0 && length < MAX_PATH ? std::wstring(text, length) : std::wstring();
@@ -64,8 +64,8 @@ bool Find(const std::wstring &named, const wchar_t *extension, REGSAM view, std:
 // The machine its PE header names, read from the headers alone; 0 for a
 // file that is no program. Every offset is checked against what was read.
 WORD ReadMachine(const std::wstring &path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   WORD machine = 0;
   IMAGE_DOS_HEADER dos = {};
@@ -76,9 +76,10 @@ WORD ReadMachine(const std::wstring &path) {
     at.QuadPart = dos.e_lfanew;
     DWORD signature = 0;
     IMAGE_FILE_HEADER header = {};
-    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, &signature, sizeof signature, &read, nullptr) &&
-        read == sizeof signature && signature == IMAGE_NT_SIGNATURE &&
-        ReadFile(file, &header, sizeof header, &read, nullptr) && read == sizeof header) {
+    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+        ReadFile(file, &signature, sizeof signature, &read, nullptr) && read == sizeof signature &&
+        signature == IMAGE_NT_SIGNATURE && ReadFile(file, &header, sizeof header, &read, nullptr) &&
+        read == sizeof header) {
       machine = header.Machine;
     }
   }

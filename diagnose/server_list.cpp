@@ -67,8 +67,8 @@ std::vector<ListedServer> RegisteredServers() {
       const std::wstring versions = ListedVersions(classes, name, view);
       if (versions.empty()) continue;
       const std::wstring text = class_keys::GuidText(clsid);
-      const bool known = std::any_of(servers.begin(), servers.end(),
-                                     [&](const ListedServer &server) { return server.clsid == text; });
+      const bool known =
+          std::any_of(servers.begin(), servers.end(), [&](const ListedServer &server) { return server.clsid == text; });
       if (!known) servers.push_back({text, versions, ClassFacts()});
     }
     RegCloseKey(classes);
@@ -93,10 +93,12 @@ int ListServers() {
   for (const ListedServer &server : servers) {
     const ClassFacts &facts = server.facts;
     std::wstring line = facts.progid.empty() ? server.clsid : Shown(facts.progid.c_str());
-    line += L" \"" + Shown(facts.description.c_str()) + L"\" (DA " + server.versions + L"):";
+    if (!facts.description.empty()) line += L" \"" + Shown(facts.description.c_str()) + L"\"";
+    line += L" (DA " + server.versions + L"):";
     for (size_t i = 0; i < facts.servers.size(); ++i) line += (i == 0 ? L" " : L"; ") + ServerText(facts.servers[i]);
-    if (facts.servers.empty()) line += L" no server key";
+    if (!facts.service.empty()) line += L"; service " + Shown(facts.service.c_str());
     if (!facts.remote.empty()) line += L"; remote " + Shown(facts.remote.c_str());
+    if (facts.servers.empty() && facts.service.empty() && facts.remote.empty()) line += L" no server key";
     ReportLine(Check::kInfo, "server", line);
   }
   const std::wstring views = TwoViews() ? L"the 64-bit and 32-bit registry views" : L"the registry";

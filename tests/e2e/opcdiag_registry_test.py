@@ -24,6 +24,7 @@ ZIP = {"32": "win32", "64": "win64"}[OTHER]
 CLASS = "{5D1C3A0E-7B7A-4C55-9E0B-2F4D6C8A9B10}"
 PROGID = "OPC.DiagRow.1"
 CATEGORY_20 = "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"
+INTERFACES = "IOPCServer, IOPCBrowseServerAddressSpace, IOPCItemMgt and IOPCSyncIO"
 
 
 def reg_add(key, value=None, view=OWN, kind="REG_SZ"):
@@ -83,9 +84,9 @@ ROWS = [
      1, remove_staged),
     ("a server EXE without the proxy/stub", register_exe, [],
      [rf"^ok    server file +LocalServer32 \({OWN}-bit view\): .*simserver\.exe, {OWN}-bit$",
-      rf"^FAIL  proxy/stub +no proxy/stub for IOPCServer \(Interface\\{{39C13A4D-011E-11D0-9675-0020AFD8ADB3}}"
-      rf" has no ProxyStubClsid32\) \({OWN}-bit view, the monitor's\)",
-      verdict("OPC.Brenvick.1", rf"no proxy/stub for IOPCServer in the {OWN}-bit registry view$")],
+      rf"^FAIL  proxy/stub +{OWN}-bit view \(the monitor's\): no ProxyStubClsid32 for {INTERFACES}; next: ",
+      verdict("OPC.Brenvick.1",
+              rf"no proxy/stub for {INTERFACES} in the {OWN}-bit registry view \(the monitor's side\)$")],
      1, unregister_exe),
     ("--list names the simulation server's DLL and EXE", lambda: (register_simserver(), register_exe()), ["--list"],
      [rf'^info  server +OPC\.Brenvick\.1 "Brenvick OPC DA Simulation Server" \(DA 2\.0\): '

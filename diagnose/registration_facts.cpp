@@ -185,6 +185,9 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
     findings.cause = L"that is no class identifier";
   }
   if (IsEqualGUID(named, GUID_NULL)) return findings;
+  // Once the monitor's own lookup fails, that is why it fails; the class
+  // tells only which monitor would reach it.
+  const bool explains = findings.resolved != 0;
 
   // A class the monitor cannot reach may still tell why: what is
   // registered in the other view says which monitor would.
@@ -192,7 +195,7 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   const ClassFacts facts = ReadClass(clsid);
   if (facts.views.empty()) {
     ReportLine(Check::kFail, "class", clsid + L" is not registered in either view", L"register the server again");
-    findings.cause = L"its class " + clsid + L" is not registered in either registry view";
+    if (explains) findings.cause = L"its class " + clsid + L" is not registered in either registry view";
     return findings;
   }
   ReportLine(Check::kOk, "class", clsid + DescriptionText(facts) + L" (" + ViewsText(facts.views) + L")");
@@ -209,7 +212,9 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   if (facts.servers.empty() && facts.remote.empty() && facts.service.empty()) {
     ReportLine(Check::kFail, "class", clsid + L" has no server key (InprocServer32 or LocalServer32) in either view",
                L"register the server again");
-    findings.cause = L"its class has no server key (InprocServer32 or LocalServer32) in either registry view";
+    if (explains) {
+      findings.cause = L"its class has no server key (InprocServer32 or LocalServer32) in either registry view";
+    }
     return findings;
   }
 
@@ -244,14 +249,16 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
     ReportLine(Check::kOk, "server", L"in process, " + MachineText(own) + L" like this program");
   } else if (local) {
     const std::wstring gap = CheckProxyStubs(proxyViews);
-    if (!gap.empty()) findings.cause = gap;
+    if (!gap.empty() && explains) findings.cause = gap;
   } else if (otherArchitecture != nullptr && otherArchitecture->file.machine == own) {
     // A DLL of the right machine under the wrong view's key.
     ReportLine(Check::kFail, "server",
                L"in process only under " + ServerKeyText(*otherArchitecture) + L", which this program does not read",
                L"register it again with regsvr32 of its own architecture");
-    findings.cause = L"the in-process server is registered only in the " + ViewText(otherArchitecture->view) +
-                     L", which a " + MachineText(own) + L" program does not read";
+    if (explains) {
+      findings.cause = L"the in-process server is registered only in the " + ViewText(otherArchitecture->view) +
+                       L", which a " + MachineText(own) + L" program does not read";
+    }
   } else if (otherArchitecture != nullptr) {
     const WORD machine = otherArchitecture->file.machine;
     ReportLine(Check::kFail, "server",
@@ -261,11 +268,13 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
     findings.cause = L"the only server is in process and " + MachineText(machine) + L" (" +
                      Shown(otherArchitecture->file.path.c_str()) + L"): take " + MonitorFor(machine);
   } else if (gone != nullptr) {
-    findings.cause = L"its server file " +
-                     (gone->file.path.empty()
-                          ? std::wstring(L"is not named")
-                          : Shown(gone->file.path.c_str()) + (gone->file.found ? L" is no program" : L" is gone")) +
-                     L" (" + ServerKeyText(*gone) + L")";
+    if (explains) {
+      findings.cause = L"its server file " +
+                       (gone->file.path.empty()
+                            ? std::wstring(L"is not named")
+                            : Shown(gone->file.path.c_str()) + (gone->file.found ? L" is no program" : L" is gone")) +
+                       L" (" + ServerKeyText(*gone) + L")";
+    }
   }
   return findings;
 }

@@ -17,6 +17,8 @@ from simulation import (OPCDIAG, WINE_PREFIX, WINE_RUN, register_simserver, unre
 
 SERVER_EXE = os.environ["OPCMON_DIAG_SERVER_EXE"]
 OTHER_DLL = os.environ["OPCMON_DIAG_OTHER_DLL"]
+OTHER_EXE = os.path.join(os.path.dirname(OTHER_DLL), "simserver.exe")
+PROXY = os.environ["OPCMON_DIAG_PROXY"]
 # This tree's architecture and the other one's.
 OWN, OTHER = ("32", "64") if os.environ["OPCMON_DIAG_ARCH"] == "i686" else ("64", "32")
 ZIP = {"32": "win32", "64": "win64"}[OTHER]
@@ -54,6 +56,17 @@ def unregister_exe():
     wine(SERVER_EXE, "/UnregServer")
 
 
+def stage_other_exe_with_own_proxy():
+    # Unquoted, with an argument after the path, as some setups write it.
+    reg_add(f"CLSID\\{CLASS}\\LocalServer32", windows_path(OTHER_EXE) + " -Embedding", OTHER)
+    wine("regsvr32", "/s", windows_path(PROXY))
+
+
+def remove_other_exe_and_proxy():
+    wine("regsvr32", "/s", "/u", windows_path(PROXY))
+    remove_staged()
+
+
 def verdict(name, cause):
     return '^verdict: the monitor prints "' + re.escape(name) + ' not instantiated": ' + cause
 
@@ -88,6 +101,13 @@ ROWS = [
       verdict("OPC.Brenvick.1",
               rf"no proxy/stub for {INTERFACES} in the {OWN}-bit registry view \(the monitor's side\)$")],
      1, unregister_exe),
+    (f"a {OTHER}-bit server EXE, by its PE header, with the proxy/stub in the monitor's view only",
+     stage_other_exe_with_own_proxy, [CLASS],
+     [rf"^ok    server file +LocalServer32 \({OTHER}-bit view\): .*simserver\.exe, {OTHER}-bit$",
+      rf"^ok    proxy/stub +{OWN}-bit view \(the monitor's\): the four interfaces through .*opcproxy\.dll$",
+      rf"^FAIL  proxy/stub +{OTHER}-bit view \(the server's\): no ProxyStubClsid32 for {INTERFACES}; next: ",
+      verdict(CLASS, rf"no proxy/stub for {INTERFACES} in the {OTHER}-bit registry view \(the server's side\)$")],
+     1, remove_other_exe_and_proxy),
     ("--list names the simulation server's DLL and EXE", lambda: (register_simserver(), register_exe()), ["--list"],
      [rf'^info  server +OPC\.Brenvick\.1 "Brenvick OPC DA Simulation Server" \(DA 2\.0\): '
       rf"DLL {OWN}-bit .*simserver\.dll \({OWN}-bit view\); EXE {OWN}-bit .*simserver\.exe \({OWN}-bit view\)$",
@@ -150,8 +170,8 @@ def main():
     checks = [("the registry export is the same before and after", export_unchanged)]
     checks += [(row[0], lambda row=row: run_row(*row)) for row in ROWS]
     for name, check in checks:
-        if "PE header" in name and not os.path.exists(OTHER_DLL):
-            print(f"SKIP {name}: the other tree's simserver.dll is not built")
+        if "PE header" in name and not (os.path.exists(OTHER_DLL) and os.path.exists(OTHER_EXE)):
+            print(f"SKIP {name}: the other tree's simserver is not built")
             skipped += 1
             continue
         problems, text = check()

@@ -244,7 +244,9 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
       otherArchitecture = &server;
     }
   }
-  findings.outOfProcess = !inProcess && local ? 1 : 0;
+  const bool localKey = std::any_of(facts.servers.begin(), facts.servers.end(),
+                                    [](const ClassServer &server) { return server.local != 0; });
+  findings.outOfProcess = !inProcess && (local || localKey) ? 1 : 0;
   if (inProcess) {
     ReportLine(Check::kOk, "server", L"in process, " + MachineText(own) + L" like this program");
   } else if (local) {

@@ -57,24 +57,48 @@ std::wstring CheckProgId(const wchar_t *name, int resolved, GUID *named) {
     return L"nothing is registered under that ProgID in either registry view (the OPC DA servers registered: " +
            servers + L")";
   }
+  // One line per value, naming the views that hold it: on Windows both
+  // views share the ProgID keys, under Wine each view has its own.
+  const REGSAM ownView = ViewOfMachine(OwnMachine());
+  struct Seen {
+    bool curVer;
+    std::wstring value;
+    std::vector<REGSAM> views;
+  };
+  std::vector<Seen> seen;
   int naming = 0;
   for (REGSAM view : present) {
-    std::wstring clsid, current;
-    if (class_keys::ReadString(progid + L"\\CLSID", nullptr, &clsid, view)) {
-      if (naming++ == 0 && !ParseGuid(clsid, named)) --naming;
-      // What the monitor's own lookup cannot see is only information.
-      const Check kind = resolved || view == ViewOfMachine(OwnMachine()) ? Check::kOk : Check::kInfo;
-      ReportLine(kind, "ProgID", shown + L" names the class " + Shown(clsid.c_str()) + L" (" + ViewText(view) + L")");
-    } else {
-      ReportLine(Check::kFail, "ProgID", shown + L" has no CLSID subkey (" + ViewText(view) + L")",
-                 L"register the server again");
+    for (const bool curVer : {false, true}) {
+      std::wstring value;
+      const bool read = class_keys::ReadString(progid + (curVer ? L"\\CurVer" : L"\\CLSID"), nullptr, &value, view);
+      if (!read && curVer) continue;
+      if (read && !curVer && naming == 0 && ParseGuid(value, named)) naming = 1;
+      auto same = std::find_if(seen.begin(), seen.end(), [&](const Seen &entry) {
+        return entry.curVer == curVer && entry.value == value && (read || entry.value.empty());
+      });
+      if (same == seen.end()) same = seen.insert(seen.end(), Seen{curVer, value, {}});
+      same->views.push_back(view);
     }
-    if (class_keys::ReadString(progid + L"\\CurVer", nullptr, &current, view)) {
-      ReportLine(Check::kInfo, "ProgID", L"CurVer names " + Shown(current.c_str()) + L" (" + ViewText(view) + L")");
+  }
+  for (const Seen &entry : seen) {
+    const std::wstring where = L" (" + ViewsText(entry.views) + L")";
+    const bool own = std::find(entry.views.begin(), entry.views.end(), ownView) != entry.views.end();
+    if (entry.curVer) {
+      ReportLine(Check::kInfo, "ProgID", L"CurVer names " + Shown(entry.value.c_str()) + where);
+    } else if (entry.value.empty()) {
+      ReportLine(Check::kFail, "ProgID", shown + L" names no class (no CLSID subkey)" + where,
+                 L"register the server again");
+    } else {
+      // What the monitor's own lookup cannot see is only information.
+      ReportLine(resolved || own ? Check::kOk : Check::kInfo, "ProgID",
+                 shown + L" names the class " + Shown(entry.value.c_str()) + where);
     }
   }
   if (resolved) return std::wstring();
   if (naming == 0) return L"the ProgID names no class (no CLSID subkey or no class identifier in it)";
+  if (std::find(present.begin(), present.end(), ownView) != present.end()) {
+    return L"the ProgID's CLSID subkey holds no class identifier the monitor can read";
+  }
   return L"the ProgID is registered only in the " + ViewsText(present) + L", which this monitor does not read";
 }
 

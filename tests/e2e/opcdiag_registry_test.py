@@ -24,6 +24,11 @@ OWN, OTHER = ("32", "64") if os.environ["OPCMON_DIAG_ARCH"] == "i686" else ("64"
 ZIP = {"32": "win32", "64": "win64"}[OTHER]
 
 CLASS = "{5D1C3A0E-7B7A-4C55-9E0B-2F4D6C8A9B10}"
+# The simulation server's own class: a server EXE started for it registers
+# it, so that an activation of the final program ends at once.
+SIM_CLASS = "{CE51EC76-81FD-4D98-8720-F5E68D5BFEE8}"
+# What the registry hands over is shown by the monitor's rule.
+DESCRIPTION, SHOWN_DESCRIPTION = "Staged \x1b[31m by the table", r"Staged \\x1B\[31m by the table"
 PROGID = "OPC.DiagRow.1"
 CATEGORY_20 = "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"
 INTERFACES = "IOPCServer, IOPCBrowseServerAddressSpace, IOPCItemMgt and IOPCSyncIO"
@@ -42,7 +47,7 @@ def remove_staged():
 
 def stage_class(server=None, path=None, view=OWN, kind="REG_SZ"):
     reg_add(PROGID + "\\CLSID", CLASS, view)
-    reg_add("CLSID\\" + CLASS, "Staged by the registry table", view)
+    reg_add("CLSID\\" + CLASS, DESCRIPTION, view)
     reg_add(f"CLSID\\{CLASS}\\Implemented Categories\\{CATEGORY_20}", None, view)
     if server:
         reg_add(f"CLSID\\{CLASS}\\{server}", path, view, kind)
@@ -58,13 +63,13 @@ def unregister_exe():
 
 def stage_other_exe_with_own_proxy():
     # Unquoted, with an argument after the path, as some setups write it.
-    reg_add(f"CLSID\\{CLASS}\\LocalServer32", windows_path(OTHER_EXE) + " -Embedding", OTHER)
+    reg_add(f"CLSID\\{SIM_CLASS}\\LocalServer32", windows_path(OTHER_EXE) + " -Embedding", OTHER)
     wine("regsvr32", "/s", windows_path(PROXY))
 
 
 def remove_other_exe_and_proxy():
     wine("regsvr32", "/s", "/u", windows_path(PROXY))
-    remove_staged()
+    wine("reg", "delete", f"HKCR\\CLSID\\{SIM_CLASS}", "/f", f"/reg:{OTHER}", check=False)
 
 
 def verdict(name, cause):
@@ -81,6 +86,7 @@ ROWS = [
      1, unregister_simserver),
     ("a class without a server key", stage_class, [PROGID],
      [rf"^ok    ProgID +OPC\.DiagRow\.1 names the class {re.escape(CLASS)} \({OWN}-bit view\)$",
+      rf'^ok    class +{re.escape(CLASS)} "{SHOWN_DESCRIPTION}" \({OWN}-bit view\)$',
       rf"^FAIL  class +{re.escape(CLASS)} has no server key",
       verdict(PROGID, r"its class has no server key \(InprocServer32 or LocalServer32\) in either registry view$")],
      1, remove_staged),
@@ -102,11 +108,11 @@ ROWS = [
               rf"no proxy/stub for {INTERFACES} in the {OWN}-bit registry view \(the monitor's side\)$")],
      1, unregister_exe),
     (f"a {OTHER}-bit server EXE, by its PE header, with the proxy/stub in the monitor's view only",
-     stage_other_exe_with_own_proxy, [CLASS],
+     stage_other_exe_with_own_proxy, [SIM_CLASS],
      [rf"^ok    server file +LocalServer32 \({OTHER}-bit view\): .*simserver\.exe, {OTHER}-bit$",
       rf"^ok    proxy/stub +{OWN}-bit view \(the monitor's\): the four interfaces through .*opcproxy\.dll$",
       rf"^FAIL  proxy/stub +{OTHER}-bit view \(the server's\): no ProxyStubClsid32 for {INTERFACES}; next: ",
-      verdict(CLASS, rf"no proxy/stub for {INTERFACES} in the {OTHER}-bit registry view \(the server's side\)$")],
+      verdict(SIM_CLASS, rf"no proxy/stub for {INTERFACES} in the {OTHER}-bit registry view \(the server's side\)$")],
      1, remove_other_exe_and_proxy),
     ("--list names the simulation server's DLL and EXE", lambda: (register_simserver(), register_exe()), ["--list"],
      [rf'^info  server +OPC\.Brenvick\.1 "Brenvick OPC DA Simulation Server" \(DA 2\.0\): '

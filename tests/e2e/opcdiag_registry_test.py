@@ -7,6 +7,7 @@ rows are skipped."""
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -61,6 +62,23 @@ def unregister_exe():
     wine(SERVER_EXE, "/UnregServer")
 
 
+# The other view's program folder, where its setup would install the DLL,
+# named as its registration names it: %ProgramFiles% means that view's.
+OTHER_FOLDER = {"32": "C:\\Program Files (x86)", "64": "C:\\Program Files"}[OTHER]
+COPIED_DLL = os.path.join(WINE_PREFIX, "drive_c", OTHER_FOLDER[3:], "opcdiag-row", "simserver.dll")
+
+
+def stage_other_dll():
+    os.makedirs(os.path.dirname(COPIED_DLL), exist_ok=True)
+    shutil.copyfile(OTHER_DLL, COPIED_DLL)
+    stage_class("InprocServer32", "%ProgramFiles%\\opcdiag-row\\simserver.dll", OTHER, "REG_EXPAND_SZ")
+
+
+def remove_other_dll():
+    shutil.rmtree(os.path.dirname(COPIED_DLL))
+    remove_staged()
+
+
 def stage_other_exe_with_own_proxy():
     # Unquoted, with an argument after the path, as some setups write it.
     reg_add(f"CLSID\\{SIM_CLASS}\\LocalServer32", windows_path(OTHER_EXE) + " -Embedding", OTHER)
@@ -97,11 +115,12 @@ ROWS = [
       verdict(PROGID, rf"its server file C:\\gone\\server\.dll is gone \(InprocServer32 \({OWN}-bit view\)\)$")],
      1, remove_staged),
     (f"an in-process server of {OTHER} bits only, by its PE header",
-     lambda: stage_class("InprocServer32", windows_path(OTHER_DLL), OTHER), [PROGID],
-     [rf"^ok    server file +InprocServer32 \({OTHER}-bit view\): .*simserver\.dll, {OTHER}-bit$",
+     stage_other_dll, [PROGID],
+     [rf"^ok    server file +InprocServer32 \({OTHER}-bit view\): "
+      rf"{re.escape(OTHER_FOLDER)}\\opcdiag-row\\simserver\.dll, {OTHER}-bit$",
       verdict(PROGID, rf"the only server is in process and {OTHER}-bit \(.*simserver\.dll\): "
                       rf"take the {OTHER}-bit monitor \(the {ZIP} zip\)$")],
-     1, remove_staged),
+     1, remove_other_dll),
     ("a server EXE without the proxy/stub", register_exe, [],
      [rf"^ok    server file +LocalServer32 \({OWN}-bit view\): .*simserver\.exe, {OWN}-bit$",
       rf"^FAIL  proxy/stub +{OWN}-bit view \(the monitor's\): no ProxyStubClsid32 for {INTERFACES}; next: ",

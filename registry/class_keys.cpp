@@ -69,20 +69,44 @@ bool ReadText(const std::wstring &key, const wchar_t *name, DWORD flags, std::ws
   return rc == ERROR_SUCCESS;
 }
 
+// The program folders' variables in a path of the other view mean that
+// view's folders; this process's environment holds its own.
+std::wstring ForView(std::wstring text, REGSAM view) {
+  const REGSAM own = sizeof(void *) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  if (view == 0 || view == own) return text;
+  // The variable, its twin for the 32-bit view, its twin for the 64-bit one.
+  static const wchar_t *const kTwins[][3] = {
+      {L"%ProgramFiles%", L"%ProgramFiles(x86)%", L"%ProgramW6432%"},
+      {L"%CommonProgramFiles%", L"%CommonProgramFiles(x86)%", L"%CommonProgramW6432%"}};
+  for (const auto &twins : kTwins) {
+    const std::wstring name = twins[0], twin = twins[view == KEY_WOW64_32KEY ? 1 : 2];
+    for (size_t at = 0; at + name.size() <= text.size();) {
+      if (SameName(text.substr(at, name.size()), name)) {
+        text.replace(at, name.size(), twin);
+        at += twin.size();
+      } else {
+        ++at;
+      }
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view) {
   return ReadText(key, name, RRF_RT_REG_SZ, value, nullptr, view);
 }
 
-bool ReadPath(const std::wstring &key, std::wstring *path) {
+bool ReadPath(const std::wstring &key, std::wstring *path, REGSAM view) {
   std::wstring stored;
   DWORD type = 0;
-  if (!ReadText(key, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &stored, &type, 0)) return false;
+  if (!ReadText(key, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &stored, &type, view)) return false;
   if (type != REG_EXPAND_SZ) {
     *path = stored;
     return true;
   }
+  stored = ForView(stored, view);
   const DWORD length = ExpandEnvironmentStringsW(stored.c_str(), nullptr, 0);
   if (length == 0) return false;
   std::vector<wchar_t> buffer(length);

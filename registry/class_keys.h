@@ -27,8 +27,9 @@ bool Exists(const std::wstring &key, REGSAM view = 0);
 // The string value (name null: the default value); false when absent.
 bool ReadString(const std::wstring &key, const wchar_t *name, std::wstring *value, REGSAM view = 0);
 // The key's default value as a file name: REG_SZ, or REG_EXPAND_SZ with
-// the environment's values put in.
-bool ReadPath(const std::wstring &key, std::wstring *path);
+// the environment's values put in (read in the other view, the program
+// folders are that view's).
+bool ReadPath(const std::wstring &key, std::wstring *path, REGSAM view = 0);
 // Creates the key as needed (its parent must exist); when it does, the key is
 // added to `created` (may be null).
 bool SetString(const std::wstring &key, const wchar_t *name, const std::wstring &value,

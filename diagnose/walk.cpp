@@ -279,14 +279,19 @@ void ReadItems(Walk &walk) {
   }
 
   std::wstring failures;
-  if (failed > 0) {
+  const bool gone = failed > 0 && ServerGone(firstCode);
+  if (gone) {
+    failures = L"the server's process ended during the check: the Read of " + TagText(walk.names, firstFailed) +
+               L", fails with " + CodeText(nullptr, firstCode);
+    ReportLine(Check::kFail, "reads", failures, L"the server's own log; the Application event log");
+  } else if (failed > 0) {
     failures = std::to_wstring(failed) + (failed == 1 ? L" Read fails" : L" Reads fail") + L" as a whole, the first of " +
                TagText(walk.names, firstFailed) + L", with " + Cause(walk, firstCode);
     ReportLine(Check::kFail, "reads", failures, L"the server's documentation on synchronous reads from its cache");
   }
   if (walk.records == 0) {
-    Fail(walk, L"the monitor polls screens without records: every Read fails as a whole (" + failures + L")" +
-                   walk.stateNote);
+    Fail(walk, L"the monitor polls screens without records: " +
+                   (gone ? failures : L"every Read fails as a whole (" + failures + L")") + walk.stateNote);
     return;
   }
   std::wstring values = std::to_wstring(walk.records) + L" records a screen";

@@ -12,7 +12,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from simulation import OPCDIAG, SERVER_EXE, WINE_RUN, register_simserver, unregister_simserver  # noqa: E402
+from simulation import (OPCDIAG, SERVER_EXE, WINE_RUN, register_simserver, unregister_simserver,  # noqa: E402
+                        wait_for_server_processes)
 from terminal import Terminal  # noqa: E402
 
 POLLS_FIXED = "the monitor polls 7 records a screen, 4 of them ? (the server cannot give them as 16-bit integers), " \
@@ -60,6 +61,10 @@ def run_opcdiag(*args, scenario=None):
     started = time.monotonic()
     done = subprocess.run([WINE_RUN, OPCDIAG, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, env=env, timeout=120)
+    # Wine hands an activation to a server EXE still registered, with the
+    # scenario it was started with: the next row waits for this one's to end.
+    if SERVER_EXE:
+        wait_for_server_processes(lambda found: not found, timeout=20)
     return done.stdout.decode("utf-8"), done.returncode, time.monotonic() - started
 
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-const ServerCall kActivationCall = {"activation", L"CoCreateInstanceEx"};
+const ServerCall kActivationCall = {"activation", L"CoCreateInstanceEx", true};
 
 constexpr HRESULT Code(unsigned long value) { return static_cast<HRESULT>(value); }
 

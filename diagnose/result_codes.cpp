@@ -59,7 +59,7 @@ const NamedCode kNames[] = {
     {DISP_E_OVERFLOW, L"DISP_E_OVERFLOW"},
 };
 
-const ServerCall kErrorStringCall = {"error text", L"IOPCServer::GetErrorString"};
+const ServerCall kErrorStringCall = {"error text", L"IOPCServer::GetErrorString", false};
 
 // The server's own text for `code`, or the empty text.
 std::wstring ServerErrorText(IOPCServer *server, HRESULT code) {

@@ -26,8 +26,11 @@ void ReportHung(const ServerCall &call, LONG tag) {
   // holds nothing back, unless a stage had turned it off.
   (void)SetStandardOutputWriter(nullptr);
   ReportLine(Check::kFail, call.stage, what + L": no answer within 10 s",
-             L"the server's own diagnostics; the monitor waits here for ever");
-  ReportVerdict(L"the monitor hangs in " + what + L": no answer within 10 s");
+             L"the server's own diagnostics");
+  ReportVerdict(call.monitorMakes ? L"the monitor hangs in " + what + L": no answer within 10 s"
+                                  : L"the server gives no answer to " + what +
+                                        L" within 10 s, a call the monitor does not make; its own calls may "
+                                        L"hang the same way");
   FlushStandardOutput();
   // Not ExitProcess: it would wait for the loader lock and notify the DLLs,
   // an in-process server among them, whose thread is the hung one.

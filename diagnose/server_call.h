@@ -15,10 +15,13 @@
 
 constexpr ULONGLONG CALL_LIMIT_MS = 10000;
 
-// A kind of server call: the report's stage and the call's name.
+// A kind of server call: the report's stage, the call's name, and whether
+// the monitor makes it too (a hang there is the monitor's) or only the
+// report does, to tell causes apart.
 struct ServerCall {
   const char *stage;
   const wchar_t *name;
+  bool monitorMakes;
 };
 
 // The call about to be made, for the tag at `tag` of the watched table, or

@@ -23,15 +23,15 @@
 
 namespace {
 
-const ServerCall kStatusCall = {"status", L"IOPCServer::GetStatus"};
-const ServerCall kOrganizationCall = {"browse", L"IOPCBrowseServerAddressSpace::QueryOrganization"};
-const ServerCall kBrowseCall = {"browse", L"IOPCBrowseServerAddressSpace::BrowseOPCItemIDs"};
-const ServerCall kGroupCall = {"group", L"IOPCServer::AddGroup"};
-const ServerCall kItemCall = {"items", L"IOPCItemMgt::AddItems"};
-const ServerCall kReadCall = {"reads", L"IOPCSyncIO::Read"};
-const ServerCall kRemoveItemsCall = {"teardown", L"IOPCItemMgt::RemoveItems"};
-const ServerCall kRemoveGroupCall = {"teardown", L"IOPCServer::RemoveGroup"};
-const ServerCall kReleaseCall = {"teardown", L"IOPCServer::Release"};
+const ServerCall kStatusCall = {"status", L"IOPCServer::GetStatus", false};
+const ServerCall kOrganizationCall = {"browse", L"IOPCBrowseServerAddressSpace::QueryOrganization", false};
+const ServerCall kBrowseCall = {"browse", L"the flat browse (BrowseOPCItemIDs, IEnumString::Next)", true};
+const ServerCall kGroupCall = {"group", L"IOPCServer::AddGroup", true};
+const ServerCall kItemCall = {"items", L"IOPCItemMgt::AddItems", true};
+const ServerCall kReadCall = {"reads", L"IOPCSyncIO::Read", true};
+const ServerCall kRemoveItemsCall = {"teardown", L"IOPCItemMgt::RemoveItems", true};
+const ServerCall kRemoveGroupCall = {"teardown", L"IOPCServer::RemoveGroup", true};
+const ServerCall kReleaseCall = {"teardown", L"IOPCServer::Release", true};
 
 struct Walk {
   IOPCServer *server;

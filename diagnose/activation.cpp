@@ -27,6 +27,10 @@ const ContextTry kContexts[] = {
 // What to do about a failed activation, from its code and the context it
 // was asked in (0 for all of them).
 std::wstring NextStep(HRESULT code, DWORD context) {
+  // In process no DCOM takes part: the DLL itself could not be loaded.
+  if (code == E_ACCESSDENIED && context == CLSCTX_INPROC_SERVER) {
+    return L"the server's DLL cannot be loaded: its file is missing or not readable (see the registration lines)";
+  }
   if (code == E_ACCESSDENIED) {
     return L"DCOM refuses access: the System event log (DistributedCOM) names the class; dcomcnfg";
   }
@@ -110,7 +114,9 @@ IOPCServer *ActivateServer(const wchar_t *name, const RegistrationFindings &find
   } else if (!contexts.empty()) {
     *verdict = monitorSays + contexts;
   } else {
-    *verdict = monitorSays + L"CoCreateInstanceEx fails with " + HexCode(failure) + L": " + NextStep(failure, 0);
+    // Every context said the class has no server there.
+    *verdict = monitorSays + L"the class has no server registered for any context (no InprocServer32 or "
+                             L"LocalServer32 key in the registry view of this process)";
   }
   return nullptr;
 }

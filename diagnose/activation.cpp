@@ -54,7 +54,12 @@ std::wstring NextStep(HRESULT code, DWORD context) {
   if (code == Code(0x800700C1)) {
     return L"the server is of the other architecture: take the other monitor (win32 or win64 zip)";
   }
-  if (ServerGone(code)) return L"the server's process ended: its own log, the Application event log";
+  // Under Wine a local server without a proxy/stub fails this way too when
+  // asked in every context; the activation per context then says which.
+  if (ServerGone(code)) {
+    return L"the server's process ended, or its answer could not be unmarshalled: its own log, the Application "
+           L"event log, and the activation per context below";
+  }
   return L"the server's documentation; the System event log";
 }
 

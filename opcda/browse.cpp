@@ -48,8 +48,16 @@ TagNameTable EmptyTable() { return TagNameTable{0, 0, nullptr, nullptr}; }
 TagNameTable BrowseTagNames(IOPCServer *server) { return BrowseTagNames(server, NeverStop); }
 
 TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested) {
+  return BrowseTagNames(server, stopRequested, nullptr);
+}
+
+TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseResult *seen) {
+  BrowseResult ignored;
+  BrowseResult &result = seen != nullptr ? *seen : ignored;
+  result = BrowseResult{S_OK, S_OK, S_OK, 0};
   IOPCBrowseServerAddressSpace *browse = nullptr;
   HRESULT hr = server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse));
+  result.query = FAILED(hr) || browse != nullptr ? hr : E_NOINTERFACE;
   if (FAILED(hr) || browse == nullptr) {
     if (browse != nullptr) browse->Release();  // refused, yet handed back
     return EmptyTable();
@@ -59,7 +67,8 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested) {
   LONG count = 0;
   size_t longest = 0;
   IEnumString *names = nullptr;
-  if (SUCCEEDED(BrowseFlat(browse, &names))) {
+  result.firstBrowse = BrowseFlat(browse, &names);
+  if (SUCCEEDED(result.firstBrowse)) {
     PutLine("found the following tags:");
     for (LPOLESTR name; count < LONG_MAX && !stopRequested() && (name = NextName(names)) != nullptr;) {
       PutNameLine(name);
@@ -70,6 +79,7 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested) {
     }
     names->Release();
   }
+  result.listed = count;
   // A stop during the listing skips the second enumeration.
   if (stopRequested()) {
     browse->Release();
@@ -100,7 +110,8 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested) {
 
   // Second enumeration: fill the slots in delivery order; no name is asked
   // for once every slot is filled.
-  if (SUCCEEDED(BrowseFlat(browse, &names))) {
+  result.secondBrowse = BrowseFlat(browse, &names);
+  if (SUCCEEDED(result.secondBrowse)) {
     for (LONG i = 0; i < count;) {
       if (stopRequested()) {
         names->Release();

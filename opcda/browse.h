@@ -26,6 +26,18 @@ TagNameTable BrowseTagNames(IOPCServer *server);
 // enumeration; a stop ends the browse there with an empty table.
 TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested);
 
+// What the browse saw, for a caller that must tell its causes apart: the
+// request for the browse interface and the two flat enumerations (S_OK
+// where a step was not reached), and how many names the first delivered.
+struct BrowseResult {
+  HRESULT query;
+  HRESULT firstBrowse;
+  HRESULT secondBrowse;
+  LONG listed;
+};
+// The same, with *seen, when given, saying what each step returned.
+TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseResult *seen);
+
 // The size in bytes of a block of `count` slots of `slotLength` characters:
 // 1 with the size in *bytes, 0 when it cannot be represented.
 int TagBlockBytes(LONG count, size_t slotLength, size_t *bytes);

@@ -7,11 +7,19 @@ IOPCServer *ServerFromActivation(HRESULT activation, const MULTI_QI &entry) {
   return static_cast<IOPCServer *>(entry.pItf);
 }
 
-IOPCServer *ConnectServer() {
-  CLSID clsid;
-  if (FAILED(CLSIDFromString(SERVER_PROGID, &clsid))) return nullptr;
+IOPCServer *ConnectServer() { return ConnectServer(SERVER_PROGID, CLSCTX_ALL, nullptr); }
 
-  MULTI_QI entry = {&IID_IOPCServer, nullptr, S_OK};
-  HRESULT hr = CoCreateInstanceEx(clsid, nullptr, CLSCTX_ALL, nullptr, 1, &entry);
-  return ServerFromActivation(hr, entry);
+IOPCServer *ConnectServer(const wchar_t *name, DWORD context, ActivationResult *seen) {
+  ActivationResult result = {S_OK, S_OK, S_OK};
+  CLSID clsid;
+  result.lookup = CLSIDFromString(name, &clsid);
+  IOPCServer *server = nullptr;
+  if (SUCCEEDED(result.lookup)) {
+    MULTI_QI entry = {&IID_IOPCServer, nullptr, S_OK};
+    result.activation = CoCreateInstanceEx(clsid, nullptr, context, nullptr, 1, &entry);
+    result.entry = entry.hr;
+    server = ServerFromActivation(result.activation, entry);
+  }
+  if (seen != nullptr) *seen = result;
+  return server;
 }

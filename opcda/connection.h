@@ -11,6 +11,20 @@
 // not offer IOPCServer.
 IOPCServer *ConnectServer();
 
+// What one activation saw, for a caller that must tell its causes apart:
+// the name's lookup, the activation call and its one MULTI_QI entry
+// (S_OK where a step was not reached).
+struct ActivationResult {
+  HRESULT lookup;
+  HRESULT activation;
+  HRESULT entry;
+};
+
+// The same for the server registered under `name` (a ProgID or a braced
+// CLSID), activated in the class contexts `context` (CLSCTX_ALL is what the
+// monitor asks for); *seen, when given, says what each step returned.
+IOPCServer *ConnectServer(const wchar_t *name, DWORD context, ActivationResult *seen);
+
 // The decision on one activation result: the server reference when both the
 // call and the entry succeeded and the entry holds one, null otherwise.
 IOPCServer *ServerFromActivation(HRESULT activation, const MULTI_QI &entry);

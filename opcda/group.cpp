@@ -12,6 +12,11 @@
 #include "output.h"
 
 int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *serverGroupHandle) {
+  HRESULT ignored;
+  return CreateMonitorGroup(server, itemMgt, serverGroupHandle, &ignored);
+}
+
+int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *serverGroupHandle, HRESULT *result) {
   *itemMgt = nullptr;
   *serverGroupHandle = 0;
   OPCHANDLE handle = 0;
@@ -19,6 +24,7 @@ int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *ser
   IUnknown *group = nullptr;
   HRESULT hr = server->AddGroup(GROUP_NAME, TRUE, 0, 1, nullptr, nullptr, 0, &handle, &revisedRate,
                                 IID_IOPCItemMgt, &group);
+  *result = FAILED(hr) || group != nullptr ? hr : E_NOINTERFACE;
   if (FAILED(hr) || group == nullptr) {
     // No group to remove, but a reference handed back beside the failure
     // is ours to release.
@@ -31,6 +37,15 @@ int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *ser
 }
 
 int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut) {
+  HRESULT call;
+  HRESULT itemError;
+  return RegisterItem(itemMgt, name, handleOut, &call, &itemError);
+}
+
+int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut, HRESULT *call,
+                 HRESULT *itemError) {
+  *call = S_OK;
+  *itemError = S_OK;
   // An entry the second browse did not fill names no tag.
   if (name == nullptr) return 0;
 
@@ -48,6 +63,9 @@ int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut
   HRESULT *errors = nullptr;
   HRESULT hr = itemMgt->AddItems(1, &definition, &results, &errors);
 
+  *call = hr;
+  if (SUCCEEDED(hr) && (results == nullptr || errors == nullptr)) *call = E_POINTER;
+  if (SUCCEEDED(hr) && errors != nullptr) *itemError = errors[0];
   int registered = 0;
   if (SUCCEEDED(hr) && results != nullptr && errors != nullptr && SUCCEEDED(errors[0])) {
     *handleOut = results[0].hServer;

@@ -26,6 +26,9 @@ typedef void (*ItemStage)(IOPCItemMgt *itemMgt, const TagNameTable &names, const
 // Creates the group; 1 with its IOPCItemMgt reference and server handle in
 // the out-parameters, 0 with no reference held.
 int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *serverGroupHandle);
+// The same, with *result the AddGroup call's (E_NOINTERFACE for a success
+// that handed back no group).
+int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *serverGroupHandle, HRESULT *result);
 
 // Registers every tag of `names` into `handles` in table order; 1 when all
 // were registered, 0 at the first that was not (the rest are not tried).
@@ -38,6 +41,11 @@ int RegisterItems(IOPCItemMgt *itemMgt, const TagNameTable &names, ItemHandleTab
 // Registers one tag; 1 with its server handle in *handleOut, or 0. A null
 // name is a tag that cannot be registered.
 int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut);
+// The same, with *call the AddItems call's result and *itemError the
+// tag's own entry in its error array (S_OK where not reached; E_POINTER
+// for a success that handed back no arrays).
+int RegisterItem(IOPCItemMgt *itemMgt, const wchar_t *name, OPCHANDLE *handleOut, HRESULT *call,
+                 HRESULT *itemError);
 
 // Removes all items of the table from the group in one call.
 void UnregisterItems(IOPCItemMgt *itemMgt, const ItemHandleTable &handles);

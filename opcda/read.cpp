@@ -6,8 +6,17 @@
 #include "read.h"
 
 int ReadItemSample(IOPCItemMgt *itemMgt, OPCHANDLE serverHandle, ItemSample &sample) {
+  HRESULT syncQuery;
+  HRESULT read;
+  return ReadItemSample(itemMgt, serverHandle, sample, &syncQuery, &read);
+}
+
+int ReadItemSample(IOPCItemMgt *itemMgt, OPCHANDLE serverHandle, ItemSample &sample, HRESULT *syncQuery,
+                   HRESULT *read) {
+  *read = S_OK;
   IOPCSyncIO *syncIO = nullptr;
   HRESULT hr = itemMgt->QueryInterface(IID_IOPCSyncIO, reinterpret_cast<void **>(&syncIO));
+  *syncQuery = FAILED(hr) || syncIO != nullptr ? hr : E_NOINTERFACE;
   if (FAILED(hr) || syncIO == nullptr) {
     if (syncIO != nullptr) syncIO->Release();
     return 0;
@@ -16,6 +25,7 @@ int ReadItemSample(IOPCItemMgt *itemMgt, OPCHANDLE serverHandle, ItemSample &sam
   OPCITEMSTATE *states = nullptr;
   HRESULT *errors = nullptr;
   hr = syncIO->Read(OPC_DS_CACHE, 1, &serverHandle, &states, &errors);
+  *read = SUCCEEDED(hr) && (states == nullptr || errors == nullptr) ? E_POINTER : hr;
 
   // The per-item error is not consulted: the state is shown as delivered.
   // A success that hands back no arrays is a failed read.

@@ -14,3 +14,8 @@ struct ItemSample {
 // Reads the item with the given server handle; 1 when the sample was filled,
 // 0 with the sample left as it was.
 int ReadItemSample(IOPCItemMgt *itemMgt, OPCHANDLE serverHandle, ItemSample &sample);
+// The same, with *syncQuery the request for IOPCSyncIO and *read the Read
+// call's result (S_OK where not reached; E_POINTER for a success that
+// handed back no arrays).
+int ReadItemSample(IOPCItemMgt *itemMgt, OPCHANDLE serverHandle, ItemSample &sample, HRESULT *syncQuery,
+                   HRESULT *read);

@@ -247,6 +247,10 @@ HRESULT STDMETHODCALLTYPE GroupObject::Read(OPCDATASOURCE dwSource, DWORD dwCoun
     Journal(simulation_->scenario->read_delay_ms == INFINITE ? "Read hangs" : "Read");
     StagedDelay(simulation_->scenario->read_delay_ms);
   }
+  if (simulation_->scenario->ends_in_read) {
+    Journal("Read ends the server");
+    ExitProcess(3);
+  }
 
   if (simulation_->failing_read_tag != AddressSpace::npos) {
     for (DWORD i = 0; i < dwCount; ++i) {

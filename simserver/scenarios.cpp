@@ -31,6 +31,10 @@ const Scenario kScenarios[] = {
     {L"slow-reads", BuildThousandSpace, false, false, nullptr, nullptr, false, 0, 200},
     // A server that hangs in its first read.
     {L"hung-read", BuildFixedSpace, false, false, nullptr, nullptr, false, 0, INFINITE},
+    // A rejected tag whose name is one of the hostile ones.
+    {L"hostile-rejected", BuildHostileNamesSpace, false, false, L"Title\x1B]0;pwned\x07", nullptr, false, 0},
+    // A server that dies in its first read.
+    {L"dies-in-read", BuildFixedSpace, false, false, nullptr, nullptr, false, 0, 0, true},
 };
 
 constexpr wchar_t kVariable[] = L"BRENVICK_SIM_SCENARIO";

@@ -19,6 +19,7 @@ struct Scenario {
   bool own_types;                    // values in their own type, whatever type the item asked for
   DWORD browse_delay_ms;             // each BrowseOPCItemIDs takes this long (and says so in the journal)
   DWORD read_delay_ms = 0;           // each Read takes this long, INFINITE: never returns (and says so in the journal)
+  bool ends_in_read = false;         // the server's process ends in its first Read (for the EXE: its client sees it die)
 };
 
 // What a server object and its groups share for their whole life.

@@ -348,4 +348,27 @@ TEST_F(BrowseTest, FreeingEmptiesTheTable) {
   EXPECT_EQ(nullptr, table.entries);
 }
 
+// What opcdiag names beside the table: the request for the browse
+// interface, each enumeration's result and how many names the first gave.
+TEST_F(BrowseTest, VariantHandsBackEachStepsResult) {
+  server.names = {L"A", L"B"};
+  ExpectFlatBrowse().WillOnce(Return(E_FAIL)).WillOnce(Return(E_FAIL)).WillOnce(DoDefault()).WillOnce(
+      Return(E_OUTOFMEMORY));
+  BrowseResult seen = {};
+  table = BrowseTagNames(&server, NeverStop, &seen);
+  EXPECT_EQ(E_FAIL, seen.firstBrowse);
+  EXPECT_EQ(0, seen.listed);
+  FreeTagNameTable(table);
+  table = BrowseTagNames(&server, NeverStop, &seen);
+  EXPECT_EQ(S_OK, seen.firstBrowse);
+  EXPECT_EQ(E_OUTOFMEMORY, seen.secondBrowse) << "got 0x" << std::hex << seen.secondBrowse;
+  EXPECT_EQ(2, seen.listed);
+  FreeTagNameTable(table);
+  server.SetAnswer(IID_IOPCBrowseServerAddressSpace, Answer::SucceedNull);
+  table = BrowseTagNames(&server, NeverStop, &seen);
+  EXPECT_EQ(E_NOINTERFACE, seen.query) << "got 0x" << std::hex << seen.query;
+  EXPECT_EQ(S_OK, seen.firstBrowse) << "no browse made";
+  EXPECT_REFS(&server, 0u);
+}
+
 }  // namespace

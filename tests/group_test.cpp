@@ -423,4 +423,45 @@ TEST_F(GroupTest, UnregisterRemovesTheWholeTableAndFreesTheErrors) {
   EXPECT_REFS(&group, 0u);
 }
 
+// What opcdiag names beside the 1/0: AddGroup's result, and AddItems'
+// result apart from the tag's own entry in its errors.
+TEST_F(GroupTest, VariantsHandBackTheCodesBehindTheirAnswer) {
+  server.handOutThenFail = E_OUTOFMEMORY;
+  ExpectAddGroup().WillOnce(DoDefault()).WillOnce(DoAll(SetArgPointee<10>(nullptr), Return(S_OK)));
+  for (HRESULT expected : {E_OUTOFMEMORY, E_NOINTERFACE}) {
+    IOPCItemMgt *itemMgt = nullptr;
+    OPCHANDLE handle = 0;
+    HRESULT result = S_OK;
+    EXPECT_EQ(0, CreateMonitorGroup(&server, &itemMgt, &handle, &result));
+    EXPECT_EQ(expected, result) << "got 0x" << std::hex << result;
+  }
+
+  group.rejected = {L"B"};
+  EXPECT_CALL(group, AddItems(1u, _, NotNull(), NotNull()))
+      .WillOnce(DoDefault())
+      .WillOnce(DoDefault())
+      .WillOnce(Return(E_FAIL))
+      .WillOnce(Invoke([](DWORD, OPCITEMDEF *, OPCITEMRESULT **results, HRESULT **errors) {
+        *results = nullptr;
+        *errors = TaskArray<HRESULT>(1);
+        return S_OK;
+      }));
+  struct Row {
+    const wchar_t *name;
+    int registered;
+    HRESULT call;
+    HRESULT item;
+  };
+  for (const Row &row : {Row{L"A", 1, S_OK, S_OK}, Row{L"B", 0, S_FALSE, OPC_E_UNKNOWNITEMID},
+                         Row{L"C", 0, E_FAIL, S_OK}, Row{L"D", 0, E_POINTER, S_OK}}) {
+    OPCHANDLE handle = 0;
+    HRESULT call = E_UNEXPECTED;
+    HRESULT item = E_UNEXPECTED;
+    EXPECT_EQ(row.registered, RegisterItem(&group, row.name, &handle, &call, &item));
+    EXPECT_EQ(row.call, call) << "got 0x" << std::hex << call;
+    EXPECT_EQ(row.item, item) << "got 0x" << std::hex << item;
+  }
+  EXPECT_EQ(1u, group.items.size());
+}
+
 }  // namespace

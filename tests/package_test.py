@@ -1,6 +1,6 @@
 """The zip package of one build tree: cpack makes it, and it holds
-monitor.exe, the simulation server (DLL and EXE) and the proxy/stub of the
-tree's architecture and the text on trying them. Run by ctest with OPCMON_BUILD_DIR, OPCMON_PE_MACHINE and OPCMON_CPACK set."""
+monitor.exe and opcdiag.exe, the simulation server (DLL and EXE) and the proxy/stub of the
+tree's architecture and the texts on trying them and on opcdiag. Run by ctest with OPCMON_BUILD_DIR, OPCMON_PE_MACHINE and OPCMON_CPACK set."""
 
 import glob
 import os
@@ -26,14 +26,18 @@ class Package(unittest.TestCase):
             [package] = glob.glob(os.path.join(out, "opc-console-monitor-1.1.1.10-win*.zip"))
             with zipfile.ZipFile(package) as z:
                 names = {os.path.basename(n): n for n in z.namelist() if not n.endswith("/")}
-                programs = ("monitor.exe", "simserver.dll", "simserver.exe", "opcproxy.dll")
-                self.assertEqual({*programs, "try-the-simulation-server.txt"}, set(names))
+                programs = ("monitor.exe", "opcdiag.exe", "simserver.dll", "simserver.exe", "opcproxy.dll")
+                texts = ("try-the-simulation-server.txt", "why-the-monitor-shows-what-it-shows.txt")
+                self.assertEqual({*programs, *texts}, set(names))
                 machine = int(os.environ["OPCMON_PE_MACHINE"], 16)
                 for program in programs:
                     got = pe_machine(z.read(names[program]))
                     self.assertEqual(machine, got, f"{program}: got machine 0x{got:x}, expected 0x{machine:x}")
                 text = z.read(names["try-the-simulation-server.txt"])
                 for command in (b"regsvr32 simserver.dll", b"regsvr32 opcproxy.dll", b"simserver.exe /RegServer"):
+                    self.assertIn(command, text)
+                text = z.read(names["why-the-monitor-shows-what-it-shows.txt"])
+                for command in (b"opcdiag.exe --list", b"opcdiag.exe <ProgID>"):
                     self.assertIn(command, text)
 
 

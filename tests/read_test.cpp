@@ -201,4 +201,31 @@ TEST_F(ReadTest, SyncInterfaceIsAskedForAnewAndReleasedForEveryRead) {
   group.Release();
 }
 
+// What opcdiag names beside the 1/0: the request for IOPCSyncIO and the
+// Read's own result, a success without arrays counted as E_POINTER.
+TEST_F(ReadTest, VariantHandsBackTheQueryAndTheReadResults) {
+  StrictMock<FakeGroup> group;
+  const OPCHANDLE handle = group.AddItem(L"A");
+  EXPECT_CALL(group, Read(OPC_DS_CACHE, 1u, Pointee(handle), NotNull(), NotNull()))
+      .WillOnce(DoDefault())
+      .WillOnce(Return(E_FAIL))
+      .WillOnce(Return(S_OK));
+  for (HRESULT expected : {S_OK, E_FAIL, E_POINTER}) {
+    HRESULT query = E_UNEXPECTED;
+    HRESULT read = E_UNEXPECTED;
+    ItemSample sample = MarkedSample();
+    EXPECT_EQ(expected == S_OK ? 1 : 0, ReadItemSample(&group, handle, sample, &query, &read));
+    EXPECT_EQ(S_OK, query);
+    EXPECT_EQ(expected, read) << "got 0x" << std::hex << read;
+    VariantClear(&sample.value);
+  }
+  group.SetAnswer(IID_IOPCSyncIO, Answer::SucceedNull);
+  HRESULT query = S_OK;
+  HRESULT read = E_UNEXPECTED;
+  ItemSample sample = MarkedSample();
+  EXPECT_EQ(0, ReadItemSample(&group, handle, sample, &query, &read));
+  EXPECT_EQ(E_NOINTERFACE, query) << "got 0x" << std::hex << query;
+  EXPECT_EQ(S_OK, read) << "no Read made";
+}
+
 }  // namespace

@@ -1,0 +1,119 @@
+"""End-to-end: the real opcdiag.exe under Wine against the simulation
+server's scenarios, one row per situation: the verdict it must give (a
+distinctive part of it) and its exit status. Standard output goes to a
+file; only the Ctrl+C row needs a terminal."""
+
+import os
+import re
+import shlex
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from simulation import (OPCDIAG, SERVER_EXE, WINE_RUN, register_simserver, unregister_simserver,  # noqa: E402
+                        server_processes, wait_for_server_processes)
+from terminal import Terminal  # noqa: E402
+
+POLLS_FIXED = "the monitor polls 7 records a screen, 4 of them ? (the server cannot give them as 16-bit integers), " \
+              "qualities 2 good, 4 bad, 1 no good"
+TEARDOWN = ["items removed", "group released", "server released"]
+# scenario (None: a name nothing is registered under), verdict, status.
+ROWS = [
+    ("default", "the monitor polls 28 records a screen", 0),
+    ("fixed", POLLS_FIXED, 0),
+    (None, 'the monitor prints "OPC.Nobody.1 not instantiated": nothing is registered under that name', 1),
+    ("no-tags", "the monitor lists no tags (found the following tags: and no names): the server's address space "
+                "is empty", 1),
+    ("tag-rejected", 'the monitor stops right after ENTER ("group released", "server released"): the server '
+                     "rejects tag 2 of 7, Int32.Fixed, with 0xC0040007 (OPC_E_UNKNOWNITEMID", 1),
+    ("group-refused", 'the monitor prints "server released" right after ENTER: the server refuses the group with '
+                      "0x80004005", 1),
+    ("no-sync-io", "the monitor polls screens without records: the group offers no IOPCSyncIO", 1),
+    ("read-fails", "the monitor polls 6 records a screen, 3 of them ? (the server cannot give them as 16-bit "
+                   "integers), qualities 2 good, 3 bad, 1 no good; 1 Read fails as a whole, the first of tag 2 of "
+                   "7, Int32.Fixed, with 0x80004005", 0),
+    ("hung-read", "the monitor hangs in IOPCSyncIO::Read of tag 1 of 7, Int16.Fixed: no answer within 10 s", 1),
+    ("slow-browse", POLLS_FIXED, 0),
+    ("hostile-names", "the monitor polls 26 records a screen, qualities 26 good", 0),
+    ("hostile-rejected", r"the server rejects tag 1 of 26, Title\x1B]0;pwned\x07, with 0xC0040007", 1),
+    ("large", "the monitor polls 10000 records a screen, qualities 10000 good", 0),
+]
+if SERVER_EXE:
+    ROWS.append(("dies-in-read", "the monitor polls screens without records: the server's process ended during "
+                                 "the check: the Read of tag 1 of 7, Int16.Fixed, fails with 0x800706", 1))
+
+
+def setUpModule():
+    register_simserver()
+
+
+def tearDownModule():
+    unregister_simserver()
+
+
+def run_opcdiag(*args, scenario=None):
+    env = dict(os.environ)
+    env.pop("BRENVICK_SIM_SCENARIO", None)
+    if scenario:
+        env["BRENVICK_SIM_SCENARIO"] = scenario
+    earlier = set(server_processes()) if SERVER_EXE else set()
+    started = time.monotonic()
+    done = subprocess.run([WINE_RUN, OPCDIAG, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, env=env, timeout=120)
+    seconds = time.monotonic() - started
+    # Wine hands an activation to a server EXE still registered, with the
+    # scenario it was started with: the next row waits for this one's to
+    # end. One hung in a read stays until the prefix ends (its one class
+    # object taken, it serves no one else).
+    if SERVER_EXE and scenario != "hung-read":
+        wait_for_server_processes(lambda found: set(found) <= earlier, timeout=20)
+    return done.stdout.decode("utf-8"), done.returncode, seconds
+
+
+class Verdicts(unittest.TestCase):
+    def test_scenarios(self):
+        for scenario, verdict, status in ROWS:
+            with self.subTest(scenario=scenario):
+                args = () if scenario else ("OPC.Nobody.1",)
+                out, got_status, seconds = run_opcdiag(*args, scenario=scenario)
+                lines = out.splitlines()
+                self.assertTrue(lines and lines[-1].startswith("verdict: "), f"no verdict last in:\n{out}")
+                self.assertIn(verdict, lines[-1])
+                self.assertEqual(status, got_status, f"got status {got_status}, expected {status}:\n{out}")
+                # The server's names and texts arrive escaped: no control
+                # character but the line ends.
+                self.assertIsNone(re.search(r"[\x00-\x09\x0b\x0c\x0e-\x1f\x7f-\x9f]", out), out)
+                self.assertLess(len(lines), 25, out)
+                teardown = [line.split(None, 2)[2] for line in lines if line.split()[1:2] == ["teardown"]]
+                if scenario == "hung-read":
+                    self.assertTrue(9.5 < seconds < 14, f"the hung call ended the run after {seconds:.1f} s")
+                elif scenario:
+                    # The monitor's order, as far as the stages got.
+                    self.assertEqual(TEARDOWN[-len(teardown):] if status else TEARDOWN, teardown, out)
+
+    def test_usage(self):
+        for args, status in [(("--help",), 0), (("--bogus",), 2), (("OPC.A.1", "OPC.B.1"), 2)]:
+            with self.subTest(args=args):
+                out, got_status, _ = run_opcdiag(*args)
+                self.assertEqual(status, got_status, out)
+                self.assertIn("usage: opcdiag", out)
+
+    def test_ctrl_c_tears_down_like_the_monitor(self):
+        terminal = Terminal("opcdiag-ctrl-c")
+        self.addCleanup(terminal.close)
+        # The shell ignores the SIGINT; the program gets it back.
+        terminal.start(f"trap '' INT; (trap - INT; BRENVICK_SIM_SCENARIO=slow-reads exec {shlex.quote(WINE_RUN)} "
+                       f"--terminal {shlex.quote(OPCDIAG)})")
+        terminal.wait_for_text("1000 of 1000 tags registered", timeout=60)
+        terminal.send("C-c")
+        self.assertEqual(1, terminal.exit_status(timeout=20), terminal.screen())
+        # The terminal echoes the key as ^C before the next line.
+        shown = [re.sub(r"^\^C", "", line).split(None, 2) for line in terminal.lines()]
+        self.assertEqual([["info", "teardown", line] for line in TEARDOWN], shown[-4:-1], terminal.screen())
+        self.assertIn("stopped (Ctrl+C or Ctrl+Break) during the reads", " ".join(shown[-1]))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -148,7 +148,7 @@ void Browse(Walk &walk) {
     const std::wstring cause = Cause(walk, seen.query);
     ReportLine(Check::kFail, "browse", L"no IOPCBrowseServerAddressSpace: " + cause,
                L"the server's documentation: some browse only hierarchically or need a configuration loaded");
-    Fail(walk, noList + L"the server offers no browsing (" + cause + L")");
+    Fail(walk, noList + L"the server offers no browsing, the request for IOPCBrowseServerAddressSpace gives " + cause);
   } else if (FAILED(seen.firstBrowse)) {
     const std::wstring cause = Cause(walk, seen.firstBrowse);
     ReportLine(Check::kFail, "browse", L"the flat browse fails: " + cause,
@@ -250,8 +250,8 @@ void ReadItems(Walk &walk) {
       const std::wstring cause = Cause(walk, syncQuery);
       ReportLine(Check::kFail, "reads", L"the group offers no IOPCSyncIO: " + cause,
                  L"the server's documentation on synchronous reads from its cache");
-      Fail(walk, L"the monitor polls screens without records: the group offers no IOPCSyncIO (" + cause + L")" +
-                     walk.stateNote);
+      Fail(walk, L"the monitor polls screens without records: the group offers no IOPCSyncIO, its request gives " +
+                     cause + walk.stateNote);
       return;
     }
     if (!filled) {

@@ -36,8 +36,8 @@ ROWS = [
                    "7, Int32.Fixed, with 0x80004005", 0),
     ("hung-read", "the monitor hangs in IOPCSyncIO::Read of tag 1 of 7, Int16.Fixed: no answer within 10 s", 1),
     ("slow-browse", POLLS_FIXED, 0),
-    ("hostile-names", "the monitor polls 26 records a screen, qualities 26 good", 0),
-    ("hostile-rejected", r"the server rejects tag 1 of 26, Title\x1B]0;pwned\x07, with 0xC0040007", 1),
+    ("hostile-names", "the monitor polls 27 records a screen, qualities 27 good", 0),
+    ("hostile-rejected", r"the server rejects tag 1 of 27, Title\x1B]0;pwned\x07, with 0xC0040007", 1),
     ("large", "the monitor polls 10000 records a screen, qualities 10000 good", 0),
 ]
 if SERVER_EXE:

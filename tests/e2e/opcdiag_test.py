@@ -23,7 +23,7 @@ TEARDOWN = ["items removed", "group released", "server released"]
 ROWS = [
     ("default", "the monitor polls 28 records a screen", 0),
     ("fixed", POLLS_FIXED, 0),
-    (None, 'the monitor prints "OPC.Nobody.1 not instantiated": nothing is registered under that name', 1),
+    (None, 'the monitor prints "OPC.Nobody.1 not instantiated": nothing is registered under that ProgID in either registry view', 1),
     ("no-tags", "the monitor lists no tags (found the following tags: and no names): the server's address space "
                 "is empty", 1),
     ("tag-rejected", 'the monitor stops right after ENTER ("group released", "server released"): the server '

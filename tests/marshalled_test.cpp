@@ -2,7 +2,7 @@
 // another apartment of this process, as to a server in a process of its
 // own: a failing call still brings back what the server handed out (the
 // stub marshals out-parameters whatever the result), and the monitor frees
-// and releases all of it. The proxy/stub is registered for this process
+// and releases all of it; the server's texts arrive whole. The proxy/stub is registered for this process
 // only; nothing is written to the registry.
 #include <windows.h>
 #include <objbase.h>
@@ -18,9 +18,11 @@
 namespace {
 
 using ::testing::_;
+using ::testing::Invoke;
 using ::testing::NotNull;
 using ::testing::Pointee;
 using ::testing::StrictMock;
+using ::testing::WithArg;
 
 // {D0CD6F78-410B-4371-B619-43EF6A33B157}, the proxy's class.
 constexpr wchar_t kProxyClass[] = L"{D0CD6F78-410B-4371-B619-43EF6A33B157}";
@@ -194,6 +196,49 @@ TEST_F(MarshalledTest, FailingAddGroupBringsTheGroupBackAndTheMonitorReleasesIt)
   EXPECT_EQ(nullptr, itemMgt);
   EXPECT_REFS(&group, 0u) << "the group's stub is still held from the monitor's side";
   proxy->Release();
+}
+
+// The server's texts through the proxy (GetErrorString, GetItemID and the
+// vendor text in GetStatus' record): whole, in a block the caller frees,
+// and nothing of the server's left in task memory.
+TEST_F(MarshalledTest, ServerTextsArriveWholeAndTheCallerFreesThem) {
+  StrictMock<FakeServer> server;
+  const wchar_t *text = nullptr;
+  const auto handOut = [&text](LPWSTR *out) { return (*out = TaskString(text)) != nullptr ? S_OK : E_OUTOFMEMORY; };
+  EXPECT_CALL(server, GetErrorString(E_FAIL, LOCALE_SYSTEM_DEFAULT, NotNull()))
+      .Times(3).WillRepeatedly(WithArg<2>(Invoke(handOut)));
+  EXPECT_CALL(server, GetItemID(NotNull(), NotNull())).Times(3).WillRepeatedly(WithArg<1>(Invoke(handOut)));
+  EXPECT_CALL(server, GetStatus(NotNull())).Times(3).WillRepeatedly(Invoke([&](OPCSERVERSTATUS **out) {
+    return (*out = TaskArray<OPCSERVERSTATUS>(1)) != nullptr ? handOut(&(*out)->szVendorInfo) : E_OUTOFMEMORY;
+  }));
+  {
+    OtherApartment apartment(static_cast<IOPCServer *>(&server), IID_IOPCServer);
+    IOPCServer *proxy = apartment.Proxy<IOPCServer>();
+    ASSERT_NE(nullptr, proxy);
+    IOPCBrowseServerAddressSpace *browse = nullptr;
+    ASSERT_HR(S_OK, proxy->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse)));
+    const char *const calls[] = {"GetErrorString", "GetItemID", "GetStatus"};
+    for (const wchar_t *sent : {L"the device does not answer", L"", L"Druck \u00fc \u540d\u524d\x1B[2J"}) {
+      text = sent;
+      const size_t live = Ledger().Live();
+      LPWSTR got[3] = {};
+      OPCSERVERSTATUS *status = nullptr;
+      EXPECT_HR(S_OK, proxy->GetErrorString(E_FAIL, LOCALE_SYSTEM_DEFAULT, &got[0]));
+      EXPECT_HR(S_OK, browse->GetItemID(const_cast<LPWSTR>(L"Sim.Ramp.Int16"), &got[1]));
+      EXPECT_HR(S_OK, proxy->GetStatus(&status));
+      if (status != nullptr) got[2] = status->szVendorInfo;
+      CoTaskMemFree(status);
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(got[i] == nullptr || Ledger().IsLive(got[i])) << calls[i] << ": not the caller's block";
+        EXPECT_EQ(std::wstring(sent), got[i] ? std::wstring(got[i]) : L"(null)") << calls[i];
+        CoTaskMemFree(got[i]);
+      }
+      EXPECT_EQ(live, Ledger().Live()) << "left in task memory: " << Ledger().DescribeLive();
+    }
+    browse->Release();
+    proxy->Release();
+  }
+  EXPECT_REFS(&server, 0u);
 }
 
 }  // namespace

@@ -12,8 +12,7 @@
 
 #include <cstddef>
 
-// Receives wide text of a given length (no terminator needed).
-typedef void (*TextWriter)(const wchar_t *text, size_t length);
+#include "escaping.h"
 
 // Standard output. Lines end with "\n" (the C runtime's text mode makes
 // that "\r\n" in a redirected file, as on the console).
@@ -39,6 +38,11 @@ void ClearConsoleDevice();
 // Whether standard output is the console itself rather than a file or pipe.
 bool StandardOutputIsConsole();
 
+// Writes to standard output at once, past the writer that
+// SetStandardOutputWriter put in place (opcdiag's report, while the
+// monitor's own lines go elsewhere).
+void WriteStandardOutput(const wchar_t *text, size_t length);
+
 // Replaces the writer behind standard output and returns the previous one;
 // null restores the default (the gathering one). Tests use it to see what
 // a stage prints.
@@ -53,31 +57,6 @@ struct OutputDevices {
 };
 OutputDevices SetOutputDevices(OutputDevices devices);
 
-// Text gathered for one writer. The writer gets pieces of at most
-// GATHER_UNITS units, never cut inside a surrogate pair.
-constexpr size_t GATHER_UNITS = 4096;
-struct TextGather {
-  TextWriter writer;
-  size_t used;
-  wchar_t text[GATHER_UNITS];
-};
-
-void GatherText(TextGather &gather, const wchar_t *text, size_t length);
-
-// Appends a name with every character that could act on a terminal, reorder
-// or break the line, or not be seen at all shown as an escape, hex in
-// capitals: C0 controls, DEL and C1 controls as \xHH; every character of
-// general category Cf, Zl or Zp, with the property
-// Default_Ignorable_Code_Point or with the property White_Space but the
-// space U+0020 (escaped_code_points.inc), and every surrogate that is not
-// half of a pair as \uHHHH, or \UHHHHHHHH beyond U+FFFF. A pair
-// is one character, classified whole. A backslash is doubled only where the
-// shown text goes on with x, u, U, another backslash or an escape, so every
-// shown name reads back to one name and names such as "Line1\Valve" stay
-// as they are. Null shows as the empty name.
-void GatherName(TextGather &gather, const wchar_t *name);
-
-void FlushGather(TextGather &gather);
 
 // Converts UTF-16 to UTF-8 into a caller-owned buffer, always terminated;
 // unpaired surrogates become U+FFFD. Returns the number of bytes written,

@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "class_keys.h"
+#include "stop_request.h"
 
 std::vector<REGSAM> RegistryViews() {
   if (TwoViews()) return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
@@ -19,7 +20,7 @@ ClassFacts ReadClass(const std::wstring &clsid) {
   ClassFacts facts;
   const std::wstring key = L"CLSID\\" + clsid;
   for (REGSAM view : RegistryViews()) {
-    if (!class_keys::Exists(key, view)) continue;
+    if (StopRequested() || !class_keys::Exists(key, view)) continue;
     facts.views.push_back(view);
     if (facts.description.empty()) class_keys::ReadString(key, nullptr, &facts.description, view);
     if (facts.progid.empty()) class_keys::ReadString(key + L"\\ProgID", nullptr, &facts.progid, view);

@@ -1,7 +1,8 @@
 // Entry of opcdiag: why the monitor shows what it shows. Reads its
 // arguments, then walks the monitor's stages on the monitor's one thread
 // (a single-threaded apartment, as the monitor's), with the watchdog and the
-// stop requests beside it.
+// stop requests beside it. The monitor's own lines, which its calls print,
+// are not shown: the report says what they would be.
 #include <cwchar>
 
 #include "output.h"
@@ -19,18 +20,21 @@ namespace {
 
 constexpr int USAGE_ERROR = 2;
 
+void Discard(const wchar_t *, size_t) {}
+
 void PrintUsage() {
-  PutText("usage: opcdiag [<ProgID or {CLSID}>] | --list | --help\n");
-  PutText("  opcdiag              checks the server the monitor was built for, ");
-  PutWideText(SERVER_PROGID);
-  PutText("\n  opcdiag <name>       checks the server registered under that ProgID or class\n");
-  PutText("  opcdiag --list       lists the OPC DA servers registered on this machine (both registry views)\n");
-  PutText("  opcdiag --help       says this\n");
-  PutText("It walks the monitor's stages with the monitor's own calls, one line per check (ok, FAIL or info,\n");
-  PutText("the stage, what it saw and, for a failure, what to do next), then one verdict line that says what\n");
-  PutText("the monitor would show. It changes nothing. A server call without an answer within 10 s ends it:\n");
-  PutText("the monitor would hang there. Ctrl+C stops it with the monitor's teardown.\n");
-  PutText("Exit status: 0 when the monitor would show records, 1 otherwise, 2 for a usage error.\n");
+  ReportText(std::wstring(L"usage: opcdiag [<ProgID or {CLSID}>] | --list | --help\n"
+                          L"  opcdiag              checks the server the monitor was built for, ") +
+             SERVER_PROGID +
+             L"\n  opcdiag <name>       checks the server registered under that ProgID or class\n"
+             L"  opcdiag --list       lists the OPC DA servers registered on this machine (both registry views)\n"
+             L"  opcdiag --help       says this\n"
+             L"It walks the monitor's stages with the monitor's own calls, one line per check (ok, FAIL or info,\n"
+             L"the stage, what it saw and, for a failure, what to do next), then one verdict line that says what\n"
+             L"the monitor would show. It changes nothing. A call that has not answered is said to be waited for\n"
+             L"after 5 s; after 60 s without an answer (150 s for the activation, longer than COM waits for a\n"
+             L"server to start) opcdiag reports it and ends. Ctrl+C stops it with the monitor's teardown.\n"
+             L"Exit status: 0 when the monitor would show records, 1 otherwise, 2 for a usage error.\n");
 }
 
 bool IsOption(const wchar_t *argument) { return argument[0] == L'-' || argument[0] == L'/'; }
@@ -42,18 +46,19 @@ int Run(int count, wchar_t **arguments) {
     return 0;
   }
   if (count > 2 || (count == 2 && IsOption(arguments[1]) && wcscmp(arguments[1], L"--list") != 0)) {
-    PutText("opcdiag: ");
-    PutWideText(count > 2 ? L"one name at most" : (L"unknown option " + Shown(arguments[1])).c_str());
-    PutText("\n");
+    ReportText(L"opcdiag: " + (count > 2 ? L"one name at most" : L"unknown option " + Shown(arguments[1])) + L"\n");
     PrintUsage();
     return USAGE_ERROR;
   }
   (void)CoInitialize(nullptr);
+  StartWatchdog();
   int status = 0;
   if (count == 2 && wcscmp(arguments[1], L"--list") == 0) {
+    const ServerCall list = {"servers", L"reading the registry", false, 60};
+    CallStarted(list);
     (void)ListServers();
+    CallEnded();
   } else {
-    StartWatchdog();
     status = WalkStages(count == 2 ? arguments[1] : SERVER_PROGID);
   }
   CoUninitialize();
@@ -64,11 +69,11 @@ int Run(int count, wchar_t **arguments) {
 
 int main() {
   StartStopRequests();
+  (void)SetStandardOutputWriter(Discard);
   int count = 0;
   wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   const int status = arguments != nullptr ? Run(count, arguments) : USAGE_ERROR;
   LocalFree(arguments);
-  FlushStandardOutput();
   FinishStopRequests();
   return status;
 }

@@ -9,9 +9,11 @@
 #include "class_facts.h"
 #include "class_keys.h"
 #include "opcda.h"
+#include "opcproxy_clsid.h"
 #include "report.h"
 #include "server_file.h"
 #include "server_list.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -59,7 +61,7 @@ std::wstring CheckProgId(const wchar_t *name, int resolved, GUID *named) {
   }
   // One line per value, naming the views that hold it: on Windows both
   // views share the ProgID keys, under Wine each view has its own.
-  const REGSAM ownView = ViewOfMachine(OwnMachine());
+  const REGSAM ownView = class_keys::OwnView();
   struct Seen {
     bool curVer;
     std::wstring value;
@@ -102,26 +104,32 @@ std::wstring CheckProgId(const wchar_t *name, int resolved, GUID *named) {
   return L"the ProgID is registered only in the " + ViewsText(present) + L", which this monitor does not read";
 }
 
-std::wstring ServerLine(const ClassServer &server, Check *kind, std::wstring *next) {
-  const std::wstring key = ServerKeyText(server);
-  *kind = Check::kFail;
-  *next = L"install the server again, or register it where it is now";
-  if (server.file.path.empty()) return key + L" names no file";
-  if (!server.file.found) return key + L" names " + Shown(server.file.path.c_str()) + L", which is not there";
-  if (server.file.machine == 0) return key + L": " + Shown(server.file.path.c_str()) + L" is no program file";
-  *kind = Check::kOk;
-  next->clear();
-  return key + L": " + Shown(server.file.path.c_str()) + L", " + MachineText(server.file.machine);
+// What keeps COM from using a server's file for its key; empty: nothing.
+std::wstring FileProblem(const ServerFile &file, int local) {
+  const std::wstring path = ShownPath(file.path);
+  if (file.path.empty()) return L"names no file";
+  if (file.form > PathForm::kRelative) return L"names " + path + L", " + PathFormText(file.form) + L", which opcdiag does not open";
+  if (!file.found) {
+    return L"names " + path + L", which is not there" +
+           (file.cut ? L" (unquoted: only its first " + std::to_wstring(MOST_PROGRAM_PATHS) +
+                           L" words were tried; quote the program's path)"
+                         : L"");
+  }
+  if (file.openError != 0) return L"names " + path + L", which cannot be read: " + CodeText(HRESULT_FROM_WIN32(file.openError), L"");
+  if (file.header.machine == 0) return L"names " + path + L", which is no program file (no PE header)";
+  if (file.header.dll == local) {
+    return L"names " + path + (local ? L", a DLL: COM starts no DLL as a local server" : L", a program (EXE): COM loads only a DLL in process");
+  }
+  return std::wstring();
 }
 
-struct ProxiedInterface {
-  const IID *iid;
-  const wchar_t *name;
-};
-const ProxiedInterface kInterfaces[] = {{&IID_IOPCServer, L"IOPCServer"},
-                                        {&IID_IOPCBrowseServerAddressSpace, L"IOPCBrowseServerAddressSpace"},
-                                        {&IID_IOPCItemMgt, L"IOPCItemMgt"},
-                                        {&IID_IOPCSyncIO, L"IOPCSyncIO"}};
+std::wstring ServerLine(const ClassServer &server, Check *kind, std::wstring *next) {
+  const std::wstring key = ServerKeyText(server), problem = FileProblem(server.file, server.local);
+  *kind = problem.empty() ? Check::kOk : Check::kFail;
+  *next = problem.empty() ? L"" : L"install the server again, or register it where it is now";
+  return problem.empty() ? key + L": " + ShownPath(server.file.path) + L", " + MachineText(server.file.header.machine)
+                         : key + L" " + problem;
+}
 
 // The proxy/stub of one interface in one view: what stands in its way,
 // empty when COM can load it. `file` gets the DLL when there is one.
@@ -137,10 +145,11 @@ std::wstring ProxyStubGap(const ProxiedInterface &entry, REGSAM view, std::wstri
     return L"a proxy/stub class " + GuidText(clsid) + L" without InprocServer32";
   }
   const ServerFile dll = LocateServerFile(value, 0, view);
-  *file = Shown(dll.path.c_str());
-  if (!dll.found) return L"a proxy/stub DLL that is not there (" + *file + L")";
-  if (dll.machine == 0 || ViewOfMachine(dll.machine) != view) {
-    return L"a proxy/stub DLL that is " + MachineText(dll.machine) + L" (" + *file + L")";
+  *file = ShownPath(dll.path);
+  const std::wstring problem = FileProblem(dll, 0);
+  if (!problem.empty()) return L"a proxy/stub class " + GuidText(clsid) + L" whose InprocServer32 " + problem;
+  if (ViewOfMachine(dll.header.machine) != view) {
+    return L"a proxy/stub DLL that is " + MachineText(dll.header.machine) + L" (" + *file + L")";
   }
   return std::wstring();
 }
@@ -152,17 +161,29 @@ std::wstring NamesText(const std::vector<std::wstring> &names) {
   return text;
 }
 
+// The line that registers the zip's proxy/stub for `view`: this program's
+// folder holds the one of its own architecture.
+std::wstring RegisterProxyStub(REGSAM view) {
+  std::wstring program;
+  const std::wstring zip = view == KEY_WOW64_32KEY ? L"win32" : L"win64";
+  const std::wstring folder = view == class_keys::OwnView() && class_keys::ModulePath(nullptr, &program)
+                                  ? ShownPath(program.substr(0, program.rfind(L'\\')))
+                                  : L"<the folder of the " + zip + L" zip>";
+  return L"from an administrator's prompt: regsvr32 \"" + folder + L"\\" + PROXY_STUB_FILE + L"\" (the " + zip +
+         L" zip's proxy/stub)";
+}
+
 // Each side of the connection loads the proxy/stub of its own architecture
 // from its own view: one line per view, the interfaces grouped by what
 // stands in their way. Returns the cause for the first view that lacks one.
 std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
   std::wstring cause;
   for (REGSAM view : views) {
-    const bool monitors = view == ViewOfMachine(OwnMachine());
+    const bool monitors = view == class_keys::OwnView();
     const std::wstring side = ViewText(view) + (monitors ? L" (the monitor's)" : L" (the server's)");
     std::vector<std::wstring> files, gaps, missing;
     std::vector<std::vector<std::wstring>> gapNames;
-    for (const ProxiedInterface &entry : kInterfaces) {
+    for (const ProxiedInterface &entry : kProxiedInterfaces) {
       std::wstring file;
       const std::wstring gap = ProxyStubGap(entry, view, &file);
       if (gap.empty()) {
@@ -184,9 +205,7 @@ std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
     std::wstring fact;
     for (size_t i = 0; i < gaps.size(); ++i)
       fact += (i == 0 ? L"" : L"; ") + gaps[i] + L" for " + NamesText(gapNames[i]);
-    ReportLine(Check::kFail, "proxy/stub", side + L": " + fact,
-               L"register opcproxy.dll of the " + std::wstring(view == KEY_WOW64_32KEY ? L"win32" : L"win64") +
-                   L" zip with regsvr32, or install the OPC runtime");
+    ReportLine(Check::kFail, "proxy/stub", side + L": " + fact, L"install the OPC runtime, or " + RegisterProxyStub(view));
     if (cause.empty()) {
       cause = L"no proxy/stub for " + NamesText(missing) + L" in the " + ViewText(view).substr(0, 6) +
               L" registry view" + (monitors ? L" (the monitor's side)" : L" (the server's side)");
@@ -208,7 +227,8 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
     ReportLine(Check::kFail, "class", Shown(name) + L" is no class identifier", L"give it as {XXXXXXXX-XXXX-...}");
     findings.cause = L"that is no class identifier";
   }
-  if (IsEqualGUID(named, GUID_NULL)) return findings;
+  // A stop request is taken between any two steps, as in the stages after.
+  if (IsEqualGUID(named, GUID_NULL) || StopRequested()) return findings;
   // Once the monitor's own lookup fails, that is why it fails; the class
   // tells only which monitor would reach it.
   const bool explains = findings.resolved != 0;
@@ -217,6 +237,7 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   // registered in the other view says which monitor would.
   const std::wstring clsid = GuidText(named);
   const ClassFacts facts = ReadClass(clsid);
+  if (StopRequested()) return findings;
   if (facts.views.empty()) {
     ReportLine(Check::kFail, "class", clsid + L" is not registered in either view", L"register the server again");
     if (explains) findings.cause = L"its class " + clsid + L" is not registered in either registry view";
@@ -243,7 +264,7 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   }
 
   const WORD own = OwnMachine();
-  const REGSAM ownView = ViewOfMachine(own);
+  const REGSAM ownView = class_keys::OwnView();
   bool inProcess = false;
   const ClassServer *otherArchitecture = nullptr;
   const ClassServer *gone = nullptr;
@@ -251,6 +272,7 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   bool local = !facts.remote.empty() || !facts.service.empty();
   if (local) proxyViews.push_back(ownView);
   for (const ClassServer &server : facts.servers) {
+    if (StopRequested()) return findings;
     Check kind;
     std::wstring next;
     const std::wstring fact = ServerLine(server, &kind, &next);
@@ -259,24 +281,21 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
       if (gone == nullptr) gone = &server;
     } else if (server.local) {
       local = true;
-      for (REGSAM view : {ownView, ViewOfMachine(server.file.machine)}) {
+      for (REGSAM view : {ownView, ViewOfMachine(server.file.header.machine)}) {
         if (std::find(proxyViews.begin(), proxyViews.end(), view) == proxyViews.end()) proxyViews.push_back(view);
       }
-    } else if (server.view == ownView && server.file.machine == own) {
+    } else if (server.view == ownView && server.file.header.machine == own) {
       inProcess = true;
     } else if (otherArchitecture == nullptr) {
       otherArchitecture = &server;
     }
   }
-  const bool localKey = std::any_of(facts.servers.begin(), facts.servers.end(),
-                                    [](const ClassServer &server) { return server.local != 0; });
-  findings.outOfProcess = !inProcess && (local || localKey) ? 1 : 0;
   if (inProcess) {
     ReportLine(Check::kOk, "server", L"in process, " + MachineText(own) + L" like this program");
   } else if (local) {
     const std::wstring gap = CheckProxyStubs(proxyViews);
     if (!gap.empty() && explains) findings.cause = gap;
-  } else if (otherArchitecture != nullptr && otherArchitecture->file.machine == own) {
+  } else if (otherArchitecture != nullptr && otherArchitecture->file.header.machine == own) {
     // A DLL of the right machine under the wrong view's key.
     ReportLine(Check::kFail, "server",
                L"in process only under " + ServerKeyText(*otherArchitecture) + L", which this program does not read",
@@ -286,21 +305,15 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
                        L", which a " + MachineText(own) + L" program does not read";
     }
   } else if (otherArchitecture != nullptr) {
-    const WORD machine = otherArchitecture->file.machine;
+    const WORD machine = otherArchitecture->file.header.machine;
     ReportLine(Check::kFail, "server",
                L"in process only, " + MachineText(machine) + L" (" + ServerKeyText(*otherArchitecture) +
                    L"); this program is " + MachineText(own),
                L"take " + MonitorFor(machine));
     findings.cause = L"the only server is in process and " + MachineText(machine) + L" (" +
-                     Shown(otherArchitecture->file.path.c_str()) + L"): take " + MonitorFor(machine);
+                     ShownPath(otherArchitecture->file.path) + L"): take " + MonitorFor(machine);
   } else if (gone != nullptr) {
-    if (explains) {
-      findings.cause = L"its server file " +
-                       (gone->file.path.empty()
-                            ? std::wstring(L"is not named")
-                            : Shown(gone->file.path.c_str()) + (gone->file.found ? L" is no program" : L" is gone")) +
-                       L" (" + ServerKeyText(*gone) + L")";
-    }
+    if (explains) findings.cause = L"its server key " + ServerKeyText(*gone) + L" " + FileProblem(gone->file, gone->local);
   }
   return findings;
 }

@@ -17,9 +17,6 @@ struct RegistrationFindings {
   // The name (a ProgID or a braced CLSID) gave a class identifier.
   int resolved;
   CLSID clsid;
-  // Only a local server is registered, in the views this process activates
-  // from: the proxy/stub counts.
-  int outOfProcess;
   // Why an activation must fail, as far as the registry tells (empty when
   // it tells of nothing wrong); said after the monitor's words in the
   // verdict when the activation fails.

@@ -1,56 +1,51 @@
-// The report's lines; everything goes through the console module, which
-// writes wide text to a console and UTF-8 to a file or pipe.
+// The report's lines; see report.h. They go to standard output past the
+// monitor's own lines, which opcdiag does not show: wide text to a
+// console, UTF-8 to a file or pipe.
 #include "report.h"
 
-#include <cwchar>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 
 #include "output.h"
 
 namespace {
 
-std::wstring *g_shown = nullptr;
-
-void AppendShown(const wchar_t *text, size_t length) { g_shown->append(text, length); }
-
-void PutWide(const std::wstring &text) {
-  PutWideText(text.c_str());
-  FlushStandardOutput();
+CRITICAL_SECTION *Lock() {
+  static CRITICAL_SECTION lock;
+  static const bool ready = (InitializeCriticalSection(&lock), true);
+  (void)ready;
+  return &lock;
 }
 
 }  // namespace
 
+void LockReport() { EnterCriticalSection(Lock()); }
+void UnlockReport() { LeaveCriticalSection(Lock()); }
+
+void ReportText(const std::wstring &text) {
+  LockReport();
+  WriteStandardOutput(text.c_str(), text.size());
+  UnlockReport();
+}
+
 void ReportLine(Check kind, const char *stage, const std::wstring &fact, const std::wstring &next) {
   std::wstring line = kind == Check::kOk ? L"ok    " : kind == Check::kFail ? L"FAIL  " : L"info  ";
-  std::wstring stageText;
-  for (const char *at = stage; *at != '\0'; ++at) stageText += static_cast<wchar_t>(static_cast<unsigned char>(*at));
+  std::wstring stageText = Widened(stage);
   if (stageText.size() < 12) stageText.resize(12, L' ');
   line += stageText + L" " + fact;
   if (!next.empty()) line += L"; next: " + next;
-  PutWide(line + L"\n");
+  ReportText(line + L"\n");
 }
 
-void ReportVerdict(const std::wstring &verdict) { PutWide(L"verdict: " + verdict + L"\n"); }
-
-std::wstring Shown(const wchar_t *text) {
-  std::wstring shown;
-  std::wstring *outer = g_shown;
-  g_shown = &shown;
-  TextGather gather;
-  gather.writer = AppendShown;
-  gather.used = 0;
-  GatherName(gather, text);
-  FlushGather(gather);
-  g_shown = outer;
-  return shown;
+void ReportLines(const Decision &decision) {
+  for (const Line &line : decision.lines) ReportLine(line.kind, line.stage, line.fact, line.next);
 }
 
-std::wstring HexCode(HRESULT code) {
-  wchar_t text[16];
-  swprintf(text, sizeof text / sizeof text[0], L"0x%08lX", static_cast<unsigned long>(code));
-  return text;
-}
+void ReportVerdict(const std::wstring &verdict) { ReportText(L"verdict: " + verdict + L"\n"); }
 
-std::wstring SystemMessage(HRESULT code) {
+std::wstring SystemText(Code code) {
   wchar_t *message = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -58,10 +53,5 @@ std::wstring SystemMessage(HRESULT code) {
   std::wstring text;
   if (length > 0 && message != nullptr) text.assign(message, length);
   LocalFree(message);
-  // One line: the system's text ends with a line break, some hold several.
-  for (wchar_t &c : text) {
-    if (c == L'\r' || c == L'\n') c = L' ';
-  }
-  while (!text.empty() && text.back() == L' ') text.pop_back();
-  return Shown(text.c_str());
+  return text;
 }

@@ -1,7 +1,10 @@
-// Which server call is in progress and since when, and the watchdog that
-// ends the run when one has not returned within CALL_LIMIT_MS: the monitor
-// would hang there. Marking a call is a few atomic stores and the tick
-// count, nothing more, so that it costs nothing beside 100,000 calls.
+// Which call is in progress and since when, and the watchdog beside the
+// walk: while a call has not answered it says so now and then (which call,
+// which tag, how long so far), and once the call's limit has passed it
+// reports it as unanswered, with what opcdiag leaves on the server, and
+// ends the process. Marking a call is a few atomic stores, so that it costs
+// nothing beside 100,000 calls; ending one takes the report's lock, so that
+// a call answering while the watchdog reports it waits.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -12,30 +15,26 @@
 #include <string>
 
 #include "browse.h"
-
-constexpr ULONGLONG CALL_LIMIT_MS = 10000;
-
-// A kind of server call: the report's stage, the call's name, and whether
-// the monitor makes it too (a hang there is the monitor's) or only the
-// report does, to tell causes apart.
-struct ServerCall {
-  const char *stage;
-  const wchar_t *name;
-  bool monitorMakes;
-};
+#include "decisions.h"
 
 // The call about to be made, for the tag at `tag` of the watched table, or
 // -1 for none.
 void CallStarted(const ServerCall &call, LONG tag = -1);
-// No server call in progress.
+// No call in progress.
 void CallEnded();
 
-// The table whose names a hung call's report line shows; null for none.
+// The table whose names a waiting or unanswered call's line shows; null
+// for none.
 void WatchTagNames(const TagNameTable *names);
+// What the walk holds on the server now: its reference, the group, and
+// the items registered in it.
+void Holding(bool server, bool group, LONG items);
+// The outcome decided so far and its status, which a later call that never
+// answers leaves standing if it is one the monitor does not make; `subject`
+// is "the monitor" or "a monitor built for ...".
+void Decided(const std::wstring &subject, const std::wstring &verdict, int status);
 
-// Starts the watchdog's thread. On a hung call it prints the report line
-// and the verdict, then ends the process with status 1, without waiting for
-// the call. 1 when it runs.
+// Starts the watchdog's thread; 1 when it runs.
 int StartWatchdog();
 
 // "tag 2 of 7, Int32.Fixed" for entry `tag` of `names`, the name shown by

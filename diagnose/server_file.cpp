@@ -8,11 +8,6 @@
 
 namespace {
 
-bool SameText(const std::wstring &a, const std::wstring &b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
 std::wstring SystemFolder(UINT(WINAPI *folder)(LPWSTR, UINT)) {
   wchar_t text[MAX_PATH + 1] = L"";
   const UINT length = folder(text, MAX_PATH);
@@ -25,7 +20,7 @@ std::wstring SystemFolder(UINT(WINAPI *folder)(LPWSTR, UINT)) {
 std::wstring InView(const std::wstring &path, REGSAM view) {
   const std::wstring system = SystemFolder(GetSystemDirectoryW);
   if (system.empty() || path.size() <= system.size() || path[system.size()] != L'\\' ||
-      !SameText(path.substr(0, system.size()), system) || ViewOfMachine(OwnMachine()) == view) {
+      !class_keys::SameName(path.substr(0, system.size()), system) || class_keys::OwnView() == view) {
     return path;
   }
   std::wstring folder;
@@ -39,97 +34,81 @@ std::wstring InView(const std::wstring &path, REGSAM view) {
   return folder.empty() ? path : folder + path.substr(system.size());
 }
 
-bool IsFile(const std::wstring &path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A name without a folder is looked for as the loader or CreateProcess
-// would, along the search path.
-bool Find(const std::wstring &named, const wchar_t *extension, REGSAM view, std::wstring *found) {
-  if (named.empty()) return false;
-  if (named.find_first_of(L"\\/:") != std::wstring::npos) {
-    *found = InView(named, view);
-    return IsFile(*found);
-  }
-  const DWORD length = SearchPathW(nullptr, named.c_str(), extension, 0, nullptr, nullptr);
-  if (length == 0) return false;
+// A bare name looked for along the search path as the loader would, any
+// other made whole (a string operation); empty when neither gives a path.
+std::wstring Resolved(const std::wstring &named, bool bare, const wchar_t *extension) {
+  const auto resolve = [&](DWORD size, wchar_t *into) {
+    return bare ? SearchPathW(nullptr, named.c_str(), extension, size, into, nullptr)
+                : GetFullPathNameW(named.c_str(), size, into, nullptr);
+  };
+  const DWORD length = resolve(0, nullptr);
+  if (length == 0) return std::wstring();
   std::vector<wchar_t> buffer(length);
-  const DWORD written = SearchPathW(nullptr, named.c_str(), extension, length, buffer.data(), nullptr);
-  if (written == 0 || written >= length) return false;
-  *found = InView(std::wstring(buffer.data(), written), view);
-  return IsFile(*found);
+  const DWORD written = resolve(length, buffer.data());
+  return written == 0 || written >= length ? std::wstring() : std::wstring(buffer.data(), written);
 }
 
-// The machine its PE header names, read from the headers alone; 0 for a
-// file that is no program. Every offset is checked against what was read.
-WORD ReadMachine(const std::wstring &path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  WORD machine = 0;
-  IMAGE_DOS_HEADER dos = {};
-  DWORD read = 0;
-  if (ReadFile(file, &dos, sizeof dos, &read, nullptr) && read == sizeof dos && dos.e_magic == IMAGE_DOS_SIGNATURE &&
-      dos.e_lfanew >= static_cast<LONG>(sizeof dos)) {
-    LARGE_INTEGER at;
-    at.QuadPart = dos.e_lfanew;
-    DWORD signature = 0;
-    IMAGE_FILE_HEADER header = {};
-    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-        ReadFile(file, &signature, sizeof signature, &read, nullptr) && read == sizeof signature &&
-        signature == IMAGE_NT_SIGNATURE && ReadFile(file, &header, sizeof header, &read, nullptr) &&
-        read == sizeof header) {
-      machine = header.Machine;
-    }
+// One path a key may mean, resolved and judged again: only a plain path on
+// a local disk is looked at.
+ServerFile Look(const std::wstring &named, const wchar_t *extension, REGSAM view) {
+  ServerFile file{named, FormOfPath(named), 0, 0, {0, 0}, false};
+  const bool bare = file.form == PathForm::kBareName;
+  if (!bare && file.form != PathForm::kLocal && file.form != PathForm::kRelative) return file;
+  const std::wstring path = Resolved(named, bare, extension);
+  if (path.empty()) return file;
+  file.path = InView(path, view);
+  file.form = FormOfPath(file.path);
+  if (file.form == PathForm::kLocal) {
+    const wchar_t root[] = {file.path[0], L':', L'\\', L'\0'};
+    if (GetDriveTypeW(root) == DRIVE_REMOTE) file.form = PathForm::kNetwork;
   }
-  CloseHandle(file);
-  return machine;
+  if (file.form != PathForm::kLocal) return file;
+  const DWORD attributes = GetFileAttributesW(file.path.c_str());
+  file.found = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return file;
+}
+
+size_t ReadFileAt(void *handle, uint64_t offset, unsigned char *into, size_t size) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  return ReadFile(static_cast<HANDLE>(handle), into, static_cast<DWORD>(size), &read, &at) ? read : 0;
+}
+
+// Opened for its data only, so that a server behind the name cannot act as
+// the user (no impersonation), and read only when it is a file on a disk.
+void ReadHeader(ServerFile &file) {
+  HANDLE handle = CreateFileW(file.path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    file.openError = GetLastError();
+    return;
+  }
+  if (GetFileType(handle) == FILE_TYPE_DISK) {
+    file.header = ReadPeHeader(ReadFileAt, handle);
+  } else {
+    file.form = PathForm::kDevice;
+  }
+  CloseHandle(handle);
 }
 
 }  // namespace
 
 ServerFile LocateServerFile(const std::wstring &value, int commandLine, REGSAM view) {
-  ServerFile file{};
-  const size_t start = value.find_first_not_of(L" \t");
-  const std::wstring text = start == std::wstring::npos ? std::wstring() : value.substr(start);
-  const wchar_t *extension = commandLine ? L".exe" : L".dll";
-  if (!text.empty() && text[0] == L'"') {
-    const size_t end = text.find(L'"', 1);
-    file.path = text.substr(1, end == std::wstring::npos ? std::wstring::npos : end - 1);
-  } else if (commandLine) {
-    // Unquoted, the path may hold spaces: as CreateProcess does, the first
-    // run of words that names a file is the program, the rest arguments.
-    file.path = text.substr(0, text.find(L' '));
-    for (size_t end = text.find(L' '); !file.found; end = text.find(L' ', end + 1)) {
-      std::wstring found;
-      if (Find(text.substr(0, end), extension, view, &found)) {
-        file.path = found;
-        file.found = 1;
-      }
-      if (end == std::wstring::npos) break;
-    }
-  } else {
-    file.path = text;
-    while (!file.path.empty() && (file.path.back() == L' ' || file.path.back() == L'\t')) file.path.pop_back();
+  const ProgramPaths named = commandLine ? ProgramPathsOf(value) : ProgramPaths{{DllPath(value)}, false};
+  for (const std::wstring &path : named.paths) {
+    ServerFile file = Look(path, commandLine ? L".exe" : L".dll", view);
+    file.cut = named.cut;
+    if (file.found) ReadHeader(file);
+    // What CreateProcess or the loader would try next is not looked at
+    // once a path is of a form that is never opened.
+    if (file.found || (file.form != PathForm::kLocal && file.form != PathForm::kBareName)) return file;
   }
-  if (!file.found) {
-    std::wstring found;
-    if (Find(file.path, extension, view, &found)) {
-      file.path = found;
-      file.found = 1;
-    }
-  }
-  if (file.found) file.machine = ReadMachine(file.path);
-  return file;
-}
-
-WORD OwnMachine() {
-  static const WORD own = [] {
-    std::wstring path;
-    return class_keys::ModulePath(nullptr, &path) ? ReadMachine(path) : static_cast<WORD>(0);
-  }();
-  return own;
+  // Nothing there: named as far as it was tried (a command line whole).
+  std::wstring shown = named.paths.empty() ? std::wstring() : named.paths.back() + (named.cut ? L" ..." : L"");
+  return ServerFile{shown, FormOfPath(shown), 0, 0, {0, 0}, named.cut};
 }
 
 std::wstring MachineText(WORD machine) {

@@ -7,6 +7,7 @@
 #include "opcda.h"
 #include "registration_facts.h"
 #include "report.h"
+#include "stop_request.h"
 
 namespace {
 
@@ -41,10 +42,12 @@ std::wstring ListedVersions(HKEY classes, const wchar_t *clsid, REGSAM view) {
 
 std::wstring ServerText(const ClassServer &server) {
   std::wstring text = server.local ? L"EXE " : L"DLL ";
-  if (!server.file.found) {
-    text += Shown(server.file.path.c_str()) + L", not there";
+  if (server.file.form > PathForm::kRelative) {
+    text += ShownPath(server.file.path) + L", " + PathFormText(server.file.form) + L", not opened";
+  } else if (!server.file.found) {
+    text += ShownPath(server.file.path) + L", not there";
   } else {
-    text += MachineText(server.file.machine) + L" " + Shown(server.file.path.c_str());
+    text += MachineText(server.file.header.machine) + L" " + ShownPath(server.file.path);
   }
   return text + L" (" + ViewText(server.view) + L")";
 }
@@ -61,7 +64,7 @@ std::vector<ListedServer> RegisteredServers() {
       DWORD length = sizeof name / sizeof name[0];
       const LONG rc = RegEnumKeyExW(classes, index, name, &length, nullptr, nullptr, nullptr, nullptr);
       if (rc == ERROR_MORE_DATA) continue;  // no class identifier is that long
-      if (rc != ERROR_SUCCESS) break;
+      if (rc != ERROR_SUCCESS || StopRequested()) break;
       GUID clsid;
       if (!ParseGuid(name, &clsid)) continue;
       const std::wstring versions = ListedVersions(classes, name, view);
@@ -92,7 +95,7 @@ int ListServers() {
   const std::vector<ListedServer> servers = RegisteredServers();
   for (const ListedServer &server : servers) {
     const ClassFacts &facts = server.facts;
-    std::wstring line = facts.progid.empty() ? server.clsid : Shown(facts.progid.c_str());
+    std::wstring line = (facts.progid.empty() ? L"" : Shown(facts.progid) + L" ") + server.clsid;
     if (!facts.description.empty()) line += L" \"" + Shown(facts.description.c_str()) + L"\"";
     line += L" (DA " + server.versions + L"):";
     for (size_t i = 0; i < facts.servers.size(); ++i) line += (i == 0 ? L" " : L"; ") + ServerText(facts.servers[i]);

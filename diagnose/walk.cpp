@@ -1,51 +1,91 @@
-// The walk; see walk.h. Every server call is the monitor's own (opcda/) or
-// one the monitor does not make and only tells causes apart (GetStatus,
-// QueryOrganization, GetErrorString); each is marked for the watchdog
-// first. A stop request (Ctrl+C, Ctrl+Break) is taken between two calls,
-// and the teardown is the monitor's: items, group, server.
+// The walk as a table; see walk.h. Each row holds its call as the watchdog
+// names it (and whether the monitor makes it, and its limit), the code that
+// runs it and the decision on what it saw, so that a label, a limit and a
+// verdict stand in one place. The monitor's calls are its own (opcda/);
+// the calls only opcdiag makes come after them, or where a failure needs
+// telling apart; the teardown is the monitor's. A stop request (Ctrl+C,
+// Ctrl+Break) is taken between any two steps.
 #include "walk.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
-#include "activation.h"
 #include "browse.h"
+#include "class_keys.h"
+#include "connection.h"
 #include "group.h"
-#include "output.h"
 #include "read.h"
 #include "record_text.h"
 #include "registration_facts.h"
 #include "report.h"
-#include "result_codes.h"
 #include "server_call.h"
+#include "server_file.h"
+#include "server_progid.h"
 #include "stop_request.h"
 
 namespace {
 
-const ServerCall kStatusCall = {"status", L"IOPCServer::GetStatus", false};
-const ServerCall kOrganizationCall = {"browse", L"IOPCBrowseServerAddressSpace::QueryOrganization", false};
-const ServerCall kBrowseCall = {"browse", L"the flat browse (BrowseOPCItemIDs, IEnumString::Next)", true};
-const ServerCall kGroupCall = {"group", L"IOPCServer::AddGroup", true};
-const ServerCall kItemCall = {"items", L"IOPCItemMgt::AddItems", true};
-const ServerCall kReadCall = {"reads", L"IOPCSyncIO::Read", true};
-const ServerCall kRemoveItemsCall = {"teardown", L"IOPCItemMgt::RemoveItems", true};
-const ServerCall kRemoveGroupCall = {"teardown", L"IOPCServer::RemoveGroup", true};
-const ServerCall kReleaseCall = {"teardown", L"IOPCServer::Release", true};
-
 struct Walk {
+  const wchar_t *name;
+  WalkSeen seen;
+  RegistrationFindings findings;
   IOPCServer *server;
   TagNameTable names;
   IOPCItemMgt *itemMgt;
   OPCHANDLE group;
-  ItemHandleTable handles;  // count: the tags registered so far
-  // The first failure's outcome in the monitor's words; empty while none.
+  ItemHandleTable handles;
+  bool decided;  // the monitor's outcome is known: its later stages are not walked
   std::wstring verdict;
-  // The server's state, said beside the verdict when it is not running.
-  std::wstring stateNote;
-  LONG records;
+  int status;
   const char *stoppedIn;
 };
+
+int Stopped(Walk &walk, const char *stage) {
+  if (walk.stoppedIn == nullptr && StopRequested()) walk.stoppedIn = stage;
+  return walk.stoppedIn != nullptr;
+}
+
+void Hold(const Walk &walk) { Holding(walk.server != nullptr, walk.itemMgt != nullptr, walk.handles.count); }
+
+const ServerCall kErrorStringCall = {"error text", L"IOPCServer::GetErrorString", false, 60};
+const ServerCall kContextCalls[] = {{"activation", L"CoCreateInstanceEx(CLSCTX_INPROC_SERVER)", false, 150},
+                                    {"activation", L"CoCreateInstanceEx(CLSCTX_LOCAL_SERVER)", false, 150},
+                                    {"activation", L"CoCreateInstanceEx(CLSCTX_REMOTE_SERVER)", false, 150}};
+const DWORD kContexts[] = {CLSCTX_INPROC_SERVER, CLSCTX_LOCAL_SERVER, CLSCTX_REMOTE_SERVER};
+
+void CheckRegistry(Walk &walk, const ServerCall &) {
+  walk.findings = CheckRegistration(walk.name);
+  walk.seen.cause = walk.findings.cause;
+}
+
+void Activate(Walk &walk, const ServerCall &) {
+  ActivationResult result;
+  walk.server = ConnectServer(walk.name, CLSCTX_ALL, &result);
+  walk.seen.lookup = result.lookup;
+  walk.seen.activation = result.activation;
+  walk.seen.entry = result.entry;
+  Hold(walk);
+}
+
+// One activation per context tells which is registered and which fails.
+void ActivatePerContext(Walk &walk, const ServerCall &) {
+  for (int i = 0; i < 3 && !Stopped(walk, "activation"); ++i) {
+    ActivationResult result;
+    CallStarted(kContextCalls[i]);
+    IOPCServer *created = ConnectServer(walk.name, kContexts[i], &result);
+    if (created != nullptr) created->Release();
+    CallEnded();
+    walk.seen.contexts[i] = created != nullptr ? S_OK
+                            : FAILED(result.activation) ? result.activation
+                            : FAILED(result.entry)      ? result.entry
+                                                        : E_NOINTERFACE;
+    walk.seen.contextsTried = i + 1;
+  }
+}
+
+const ServerCall kBrowseCall = {
+    "browse", L"the flat browse (QueryInterface for IOPCBrowseServerAddressSpace, BrowseOPCItemIDs, IEnumString::Next)",
+    true, 60};
 
 // The browse's stop check marks each of its calls for the watchdog: it is
 // asked right before each name and before the second enumeration.
@@ -54,327 +94,258 @@ int MarkBrowseCall() {
   return StopRequested();
 }
 
-void Discard(const wchar_t *, size_t) {}
-
-int Stopped(Walk &walk, const char *stage) {
-  if (walk.stoppedIn == nullptr && StopRequested()) walk.stoppedIn = stage;
-  return walk.stoppedIn != nullptr;
+void Browse(Walk &walk, const ServerCall &) {
+  BrowseResult seen;
+  walk.names = BrowseTagNames(walk.server, MarkBrowseCall, &seen);
+  WatchTagNames(&walk.names);
+  walk.seen.query = seen.query;
+  walk.seen.firstBrowse = seen.firstBrowse;
+  walk.seen.secondBrowse = seen.secondBrowse;
+  walk.seen.listed = seen.listed;
+  walk.seen.filled = seen.filled;
+  walk.seen.noMemory = seen.noMemory;
+  walk.seen.longerName = seen.longerName;
 }
 
-void Fail(Walk &walk, const std::wstring &verdict) {
-  if (walk.verdict.empty()) walk.verdict = verdict;
+void CreateGroup(Walk &walk, const ServerCall &) {
+  HRESULT hr = S_OK;
+  walk.seen.groupCreated = CreateMonitorGroup(walk.server, &walk.itemMgt, &walk.group, &hr);
+  walk.seen.group = hr;
+  Hold(walk);
 }
 
-// The code's text, and what it means when the server is gone.
-std::wstring Cause(Walk &walk, HRESULT code) {
-  const std::wstring text = CodeText(walk.server, code);
-  return ServerGone(code) ? L"the server's process ended during the check, " + text : text;
-}
-
-const wchar_t *StateName(DWORD state) {
-  switch (state) {
-    case OPC_STATUS_RUNNING:
-      return L"running";
-    case OPC_STATUS_FAILED:
-      return L"failed";
-    case OPC_STATUS_NOCONFIG:
-      return L"no configuration";
-    case OPC_STATUS_SUSPENDED:
-      return L"suspended";
-    case OPC_STATUS_TEST:
-      return L"test";
-    case 6:  // OPC_STATUS_COMM_FAULT, from the 3.0 interfaces
-      return L"communication fault";
-    default:
-      return L"unknown";
+void RegisterTags(Walk &walk, const ServerCall &call) {
+  const LONG count = walk.names.count;
+  walk.seen.tags = count;
+  // Never a null array, as the monitor's: RemoveItems gets a valid pointer.
+  walk.handles.handles = static_cast<OPCHANDLE *>(calloc(count > 0 ? static_cast<size_t>(count) : 1, sizeof(OPCHANDLE)));
+  walk.seen.handlesMissing = walk.handles.handles == nullptr;
+  for (LONG i = 0; i < count && !walk.seen.handlesMissing && !Stopped(walk, "items"); ++i) {
+    HRESULT hr = S_OK, itemError = S_OK;
+    CallStarted(call, i);
+    const int registered =
+        RegisterItem(walk.itemMgt, walk.names.entries[i], &walk.handles.handles[i], &hr, &itemError);
+    CallEnded();
+    if (!registered) {
+      walk.seen.call = hr;
+      walk.seen.itemError = itemError;
+      walk.seen.failedTag = TagText(walk.names, i);
+      walk.seen.nameless = walk.names.entries[i] == nullptr;
+      return;
+    }
+    walk.seen.registered = walk.handles.count = i + 1;
+    Hold(walk);
   }
 }
 
-void CheckStatus(Walk &walk) {
-  OPCSERVERSTATUS *status = nullptr;
-  CallStarted(kStatusCall);
-  const HRESULT hr = walk.server->GetStatus(&status);
-  CallEnded();
-  if (FAILED(hr) || status == nullptr) {
-    ReportLine(Check::kInfo, "status", L"GetStatus: " + Cause(walk, FAILED(hr) ? hr : E_POINTER));
-  } else {
-    const std::wstring state = StateName(status->dwServerState);
-    const std::wstring fact = L"\"" + Shown(status->szVendorInfo) + L"\" version " +
-                              std::to_wstring(status->wMajorVersion) + L"." + std::to_wstring(status->wMinorVersion) +
-                              L"." + std::to_wstring(status->wBuildNumber) + L", " + state + L", " +
-                              std::to_wstring(status->dwGroupCount) + L" groups";
-    if (status->dwServerState == OPC_STATUS_RUNNING) {
-      ReportLine(Check::kOk, "status", fact);
+void Failure(ReadFailures &failures, const Walk &walk, LONG tag, HRESULT code) {
+  if (failures.count++ > 0) return;
+  failures.firstTag = TagText(walk.names, tag);
+  failures.code = code;
+}
+
+void ReadItems(Walk &walk, const ServerCall &call) {
+  WalkSeen &seen = walk.seen;
+  char valueText[TEXT_BUFFER_SIZE], qualityText[TEXT_BUFFER_SIZE];
+  ItemSample sample;
+  for (LONG i = 0; i < walk.handles.count && !Stopped(walk, "reads"); ++i) {
+    HRESULT syncQuery = S_OK, read = S_OK;
+    VariantInit(&sample.value);
+    CallStarted(call, i);
+    const int filled = ReadItemSample(walk.itemMgt, walk.handles.handles[i], sample, &syncQuery, &read);
+    CallEnded();
+    if (FAILED(syncQuery)) {
+      Failure(seen.syncRefused, walk, i, syncQuery);
+    } else if (!filled) {
+      Failure(seen.readsFailed, walk, i, read);
+      // A server gone fails every read alike, each after a wait of its own.
+      seen.gone = ServerGone(read);
+      if (seen.gone) break;
     } else {
-      ReportLine(Check::kFail, "status", fact, L"the server's own diagnostics: a configuration to load, its devices");
-      walk.stateNote = L"; the server says it is " + state;
+      ++seen.records;
+      ValueText(sample.value, valueText);
+      seen.unknownValues += strcmp(valueText, "?") == 0;
+      seen.otherTypes += valueText[0] == '\0';
+      QualityText(sample.quality, qualityText);
+      const std::wstring word = Widened(qualityText);
+      size_t k = 0;
+      while (k < seen.qualities.size() && seen.qualities[k].word != word) ++k;
+      if (k == seen.qualities.size()) seen.qualities.push_back({word, 0});
+      ++seen.qualities[k].count;
     }
+    VariantClear(&sample.value);
+  }
+}
+
+void CheckStatus(Walk &walk, const ServerCall &call) {
+  OPCSERVERSTATUS *status = nullptr;
+  const HRESULT hr = walk.server->GetStatus(&status);
+  walk.seen.statusCode = FAILED(hr) || status == nullptr ? (FAILED(hr) ? hr : E_POINTER) : S_OK;
+  if (ServerGone(walk.seen.statusCode)) walk.seen.diedIn = call.name;
+  if (SUCCEEDED(walk.seen.statusCode)) {
+    walk.seen.state = static_cast<uint32_t>(status->dwServerState);
+    walk.seen.groups = status->dwGroupCount;
+    walk.seen.statusFact = L"\"" + Shown(status->szVendorInfo != nullptr ? status->szVendorInfo : L"") +
+                           L"\" version " + std::to_wstring(status->wMajorVersion) + L"." +
+                           std::to_wstring(status->wMinorVersion) + L"." + std::to_wstring(status->wBuildNumber) + L", ";
   }
   if (status != nullptr) CoTaskMemFree(status->szVendorInfo);
   CoTaskMemFree(status);
 }
 
-void CheckOrganization(Walk &walk) {
+void CheckOrganization(Walk &walk, const ServerCall &call) {
   IOPCBrowseServerAddressSpace *browse = nullptr;
-  CallStarted(kOrganizationCall);
   HRESULT hr = walk.server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse));
-  if (SUCCEEDED(hr) && browse != nullptr) {
-    OPCNAMESPACETYPE organization = OPC_NS_FLAT;
-    hr = browse->QueryOrganization(&organization);
-    CallEnded();
-    if (SUCCEEDED(hr)) {
-      ReportLine(Check::kInfo, "browse", organization == OPC_NS_FLAT ? L"address space flat" : L"address space hierarchical");
-    } else {
-      ReportLine(Check::kInfo, "browse", L"QueryOrganization: " + Cause(walk, hr));
-    }
-  }
-  CallEnded();
-  if (browse != nullptr) browse->Release();
-}
-
-void Browse(Walk &walk) {
-  BrowseResult seen;
-  // The monitor lists every name; the report holds only their count.
-  FlushStandardOutput();
-  const TextWriter writer = SetStandardOutputWriter(Discard);
-  CallStarted(kBrowseCall);
-  walk.names = BrowseTagNames(walk.server, MarkBrowseCall, &seen);
-  CallEnded();
-  (void)SetStandardOutputWriter(writer);
-  WatchTagNames(&walk.names);
-  if (StopRequested()) return;
-  const std::wstring noList = L"the monitor shows the prompt right after starting, with no tag list: ";
-  if (FAILED(seen.query)) {
-    const std::wstring cause = Cause(walk, seen.query);
-    ReportLine(Check::kFail, "browse", L"no IOPCBrowseServerAddressSpace: " + cause,
-               L"the server's documentation: some browse only hierarchically or need a configuration loaded");
-    Fail(walk, noList + L"the server offers no browsing, the request for IOPCBrowseServerAddressSpace gives " + cause);
-  } else if (FAILED(seen.firstBrowse)) {
-    const std::wstring cause = Cause(walk, seen.firstBrowse);
-    ReportLine(Check::kFail, "browse", L"the flat browse fails: " + cause,
-               L"the server's documentation: some browse only hierarchically or need a configuration loaded");
-    Fail(walk, noList + L"its flat browse fails with " + cause);
-  } else if (seen.listed == 0) {
-    ReportLine(Check::kFail, "browse", L"the flat browse lists no tags",
-               L"the server's configuration: no tags defined, or its devices not loaded yet");
-    Fail(walk, L"the monitor lists no tags (found the following tags: and no names): the server's address "
-               L"space is empty");
-  } else if (walk.names.count == 0 && !StopRequested()) {
-    // Listed, yet no table: the second browse failed or a name outgrew the first's.
-    ReportLine(Check::kFail, "browse",
-               std::to_wstring(seen.listed) + L" tags listed, then the second browse differs: " +
-                   (FAILED(seen.secondBrowse) ? Cause(walk, seen.secondBrowse) : std::wstring(L"a longer name")));
-    Fail(walk, L"the monitor lists " + std::to_wstring(seen.listed) +
-                   L" tags and polls screens without records: its second browse differs from the first");
-  } else {
-    ReportLine(Check::kOk, "browse", std::to_wstring(walk.names.count) + L" tags (the flat browse, twice)");
-  }
-}
-
-int CreateGroup(Walk &walk) {
-  HRESULT hr = S_OK;
-  CallStarted(kGroupCall);
-  const int created = CreateMonitorGroup(walk.server, &walk.itemMgt, &walk.group, &hr);
-  CallEnded();
-  if (created) {
-    ReportLine(Check::kOk, "group", L"AddGroup \"grp 1\" gives IOPCItemMgt");
-    return 1;
-  }
-  const std::wstring cause = Cause(walk, hr);
-  ReportLine(Check::kFail, "group", L"AddGroup \"grp 1\": " + cause,
-             L"the server's own diagnostics: not running yet, a licence or group limit");
-  Fail(walk, L"the monitor prints \"server released\" right after ENTER: the server refuses the group with " + cause +
-                 walk.stateNote);
-  return 0;
-}
-
-void RegisterTags(Walk &walk) {
-  const LONG count = walk.names.count;
-  for (LONG i = 0; i < count; ++i) {
-    if (Stopped(walk, "items")) return;
-    HRESULT call = S_OK;
-    HRESULT itemError = S_OK;
-    CallStarted(kItemCall, i);
-    const int registered = RegisterItem(walk.itemMgt, walk.names.entries[i], &walk.handles.handles[i], &call,
-                                        &itemError);
-    CallEnded();
-    if (registered) {
-      walk.handles.count = i + 1;
-      continue;
-    }
-    const std::wstring tag = TagText(walk.names, i);
-    std::wstring cause;
-    if (walk.names.entries[i] == nullptr) {
-      cause = L": it has no name, the second browse delivered fewer names than the first";
-    } else {
-      cause = L", with " + Cause(walk, FAILED(call) ? call : itemError);
-    }
-    ReportLine(Check::kFail, "items", L"AddItems (VT_I2) rejects " + tag + cause,
-               L"the server's log; a branch or a name that is no item ID");
-    Fail(walk, L"the monitor stops right after ENTER (\"group released\", \"server released\"): the server rejects " +
-                   tag + cause + walk.stateNote);
+  if (FAILED(hr) || browse == nullptr) {
+    if (browse != nullptr) browse->Release();
     return;
   }
-  ReportLine(Check::kOk, "items", std::to_wstring(count) + L" of " + std::to_wstring(count) +
-                                      L" tags registered as items (VT_I2)");
+  OPCNAMESPACETYPE organization = OPC_NS_FLAT;
+  hr = browse->QueryOrganization(&organization);
+  browse->Release();
+  if (ServerGone(hr)) walk.seen.diedIn = call.name;
+  ReportLine(Check::kInfo, "browse", FAILED(hr)                    ? L"QueryOrganization: " + CodeText(hr, L"")
+                                     : organization == OPC_NS_FLAT ? L"address space flat"
+                                                                   : L"address space hierarchical");
 }
 
-struct QualityCount {
-  char word[TEXT_BUFFER_SIZE];
-  LONG count;
+void RemoveItems(Walk &walk, const ServerCall &) {
+  UnregisterItems(walk.itemMgt, walk.handles);
+  ReportLine(Check::kInfo, "teardown", L"items removed");
+}
+
+void RemoveGroup(Walk &walk, const ServerCall &) {
+  DeleteMonitorGroup(walk.server, walk.itemMgt, walk.group);
+  walk.itemMgt = nullptr;
+  walk.handles.count = 0;
+  Hold(walk);
+  ReportLine(Check::kInfo, "teardown", Widened(LINE_GROUP_RELEASED));
+}
+
+void ReleaseServer(Walk &walk, const ServerCall &) {
+  walk.server->Release();
+  walk.server = nullptr;
+  Hold(walk);
+  ReportLine(Check::kInfo, "teardown", Widened(LINE_SERVER_RELEASED));
+}
+
+struct Stage {
+  ServerCall call;
+  bool (*when)(const Walk &);
+  void (*run)(Walk &, const ServerCall &);
+  Decision (*decide)(const WalkSeen &);  // null: the row reports for itself
 };
 
-void ReadItems(Walk &walk) {
-  const LONG count = walk.handles.count;
-  if (count == 0) return;
-  // The monitor's quality words come from a handful of texts.
-  QualityCount qualities[8] = {};
-  size_t kinds = 0;
-  LONG unknownValues = 0;
-  LONG otherTypes = 0;
-  LONG failed = 0;
-  LONG firstFailed = -1;
-  HRESULT firstCode = S_OK;
-  char valueText[TEXT_BUFFER_SIZE];
-  char qualityText[TEXT_BUFFER_SIZE];
-  ItemSample sample;
-  for (LONG i = 0; i < count; ++i) {
-    if (Stopped(walk, "reads")) return;
-    HRESULT syncQuery = S_OK;
-    HRESULT read = S_OK;
-    VariantInit(&sample.value);
-    CallStarted(kReadCall, i);
-    const int filled = ReadItemSample(walk.itemMgt, walk.handles.handles[i], sample, &syncQuery, &read);
-    CallEnded();
-    if (FAILED(syncQuery)) {
-      const std::wstring cause = Cause(walk, syncQuery);
-      ReportLine(Check::kFail, "reads", L"the group offers no IOPCSyncIO: " + cause,
-                 L"the server's documentation on synchronous reads from its cache");
-      Fail(walk, L"the monitor polls screens without records: the group offers no IOPCSyncIO, its request gives " +
-                     cause + walk.stateNote);
-      return;
-    }
-    if (!filled) {
-      if (failed++ == 0) {
-        firstFailed = i;
-        firstCode = read;
-      }
-      // A server gone fails every read alike, each after a wait of its own.
-      if (ServerGone(read)) break;
-      continue;
-    }
-    ++walk.records;
-    ValueText(sample.value, valueText);
-    if (strcmp(valueText, "?") == 0) ++unknownValues;
-    if (valueText[0] == '\0') ++otherTypes;
-    QualityText(sample.quality, qualityText);
-    size_t k = 0;
-    while (k < kinds && strcmp(qualities[k].word, qualityText) != 0) ++k;
-    if (k == kinds && kinds < sizeof qualities / sizeof qualities[0]) {
-      memcpy(qualities[kinds].word, qualityText, sizeof qualityText);
-      ++kinds;
-    }
-    if (k < kinds) ++qualities[k].count;
-    VariantClear(&sample.value);
-  }
+bool Connected(const Walk &walk) { return walk.server != nullptr; }
+bool Walking(const Walk &walk) { return walk.server != nullptr && !walk.decided; }
+bool Asking(const Walk &walk) { return walk.server != nullptr && !walk.seen.gone && walk.seen.diedIn == nullptr; }
 
-  std::wstring failures;
-  const bool gone = failed > 0 && ServerGone(firstCode);
-  if (gone) {
-    failures = L"the server's process ended during the check: the Read of " + TagText(walk.names, firstFailed) +
-               L", fails with " + CodeText(nullptr, firstCode);
-    ReportLine(Check::kFail, "reads", failures, L"the server's own log; the Application event log");
-  } else if (failed > 0) {
-    failures = std::to_wstring(failed) + (failed == 1 ? L" Read fails" : L" Reads fail") + L" as a whole, the first of " +
-               TagText(walk.names, firstFailed) + L", with " + Cause(walk, firstCode);
-    ReportLine(Check::kFail, "reads", failures, L"the server's documentation on synchronous reads from its cache");
-  }
-  if (walk.records == 0) {
-    Fail(walk, L"the monitor polls screens without records: " +
-                   (gone ? failures : L"every Read fails as a whole (" + failures + L")") + walk.stateNote);
-    return;
-  }
-  std::wstring values = std::to_wstring(walk.records) + L" records a screen";
-  if (unknownValues > 0) {
-    values += L", " + std::to_wstring(unknownValues) + L" of them ? (the server cannot give them as 16-bit integers)";
-  }
-  if (otherTypes > 0) values += L", " + std::to_wstring(otherTypes) + L" empty (values of another type)";
-  values += L", qualities";
-  for (size_t k = 0; k < kinds; ++k) {
-    values += (k == 0 ? L" " : L", ") + std::to_wstring(qualities[k].count) + L" ";
-    for (const char *c = qualities[k].word; *c != '\0'; ++c) values += static_cast<wchar_t>(*c);
-  }
-  ReportLine(Check::kOk, "reads", values);
-  Fail(walk, L"the monitor polls " + values + (failures.empty() ? L"" : L"; " + failures) + walk.stateNote);
-}
+const Stage kStages[] = {
+    {{"registration", L"reading the registry and the server's files", false, 60}, [](const Walk &) { return true; },
+     CheckRegistry, nullptr},
+    // Activation waits longer than COM itself waits for a server to start
+    // (about two minutes on Windows), so that COM's own answer comes first.
+    {{"activation", L"CoCreateInstanceEx(CLSCTX_ALL)", true, 150}, [](const Walk &) { return true; }, Activate,
+     DecideActivation},
+    {{"activation", L"CoCreateInstanceEx per class context", false, 150},
+     [](const Walk &walk) { return walk.server == nullptr && SUCCEEDED(walk.seen.lookup); }, ActivatePerContext,
+     DecideContexts},
+    {kBrowseCall, Walking, Browse, DecideBrowse},
+    {{"group", L"IOPCServer::AddGroup", true, 60}, Walking, CreateGroup, DecideGroup},
+    {{"items", L"IOPCItemMgt::AddItems", true, 60}, [](const Walk &walk) { return Walking(walk) && walk.itemMgt; },
+     RegisterTags, DecideItems},
+    {{"reads", L"IOPCSyncIO::Read", true, 60}, [](const Walk &walk) { return Walking(walk) && walk.itemMgt; },
+     ReadItems, DecideReads},
+    {{"status", L"IOPCServer::GetStatus", false, 60}, Asking, CheckStatus, DecideStatus},
+    {{"browse", L"IOPCBrowseServerAddressSpace::QueryOrganization", false, 60}, Asking, CheckOrganization, nullptr},
+    {{"teardown", L"IOPCItemMgt::RemoveItems", true, 60},
+     [](const Walk &walk) { return walk.itemMgt != nullptr && RemovesItems(walk.seen); }, RemoveItems, nullptr},
+    {{"teardown", L"IOPCServer::RemoveGroup", true, 60}, [](const Walk &walk) { return walk.itemMgt != nullptr; },
+     RemoveGroup, nullptr},
+    {{"teardown", L"IOPCServer::Release", true, 60}, Connected, ReleaseServer, nullptr},
+};
 
-// The monitor's teardown, in its order, each step said as it is done.
-void TearDown(Walk &walk) {
-  if (walk.itemMgt != nullptr) {
-    if (walk.handles.count > 0) {
-      CallStarted(kRemoveItemsCall);
-      UnregisterItems(walk.itemMgt, walk.handles);
-      CallEnded();
-      ReportLine(Check::kInfo, "teardown", L"items removed");
-    }
-    FlushStandardOutput();
-    const TextWriter writer = SetStandardOutputWriter(Discard);
-    CallStarted(kRemoveGroupCall);
-    DeleteMonitorGroup(walk.server, walk.itemMgt, walk.group);
-    CallEnded();
-    (void)SetStandardOutputWriter(writer);
-    walk.itemMgt = nullptr;
-    ReportLine(Check::kInfo, "teardown", L"group released");
-  }
-  CallStarted(kReleaseCall);
-  walk.server->Release();
+// The server's own text for the code a verdict names, asked once the
+// monitor's calls of the stage are made; then the stage decided again.
+void AskServerText(Walk &walk, const Stage &stage, Decision &decision) {
+  if (decision.asks == 0 || walk.server == nullptr || ServerGone(decision.asks)) return;
+  Decided(walk.seen.subject, decision.verdict, decision.status);
+  LPWSTR text = nullptr;
+  CallStarted(kErrorStringCall);
+  const HRESULT hr = walk.server->GetErrorString(decision.asks, LOCALE_SYSTEM_DEFAULT, &text);
   CallEnded();
-  walk.server = nullptr;
-  ReportLine(Check::kInfo, "teardown", L"server released");
+  if (ServerGone(hr)) walk.seen.diedIn = kErrorStringCall.name;
+  walk.seen.textOf = decision.asks;
+  walk.seen.serverText = SUCCEEDED(hr) && text != nullptr ? text : L"";
+  CoTaskMemFree(text);
+  decision = stage.decide(walk.seen);
 }
 
-void RunServerStages(Walk &walk) {
-  CheckStatus(walk);
-  CheckOrganization(walk);
-  if (Stopped(walk, "status")) return;
-  Browse(walk);
-  if (Stopped(walk, "browse")) return;
-  if (!CreateGroup(walk)) return;
-  walk.handles.handles =
-      static_cast<OPCHANDLE *>(calloc(walk.names.count > 0 ? static_cast<size_t>(walk.names.count) : 1, sizeof(OPCHANDLE)));
-  if (walk.handles.handles == nullptr) {
-    ReportLine(Check::kFail, "items", L"no memory for " + std::to_wstring(walk.names.count) + L" item handles");
-    Fail(walk, L"the monitor stops right after ENTER (\"group released\", \"server released\"): no memory for the "
-               L"item handles");
-    return;
-  }
-  RegisterTags(walk);
-  if (walk.stoppedIn != nullptr || walk.handles.count < walk.names.count) return;
-  if (walk.names.count > 0) ReadItems(walk);
+bool IsWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// For a server the shipped monitor does not reach: the line that gives it
+// the monitor's ProgID, and the build for its own.
+void ReportAlias(const Walk &walk) {
+  // Windows merges per-user classes into HKCR; Wine does not.
+  const bool wine = IsWine();
+  const std::wstring key = std::wstring(wine ? L"HKLM" : L"HKCU") + L"\\Software\\Classes\\" + SERVER_PROGID;
+  const std::wstring view = OwnMachine() == IMAGE_FILE_MACHINE_I386 ? L" /reg:32" : L"";
+  ReportLine(Check::kInfo, "alias",
+             std::wstring(L"the shipped monitor connects to ") + SERVER_PROGID + L" only; this line gives that ProgID to "
+             L"this server" + (wine ? L" (from an administrator's prompt: Wine reads no per-user classes)"
+                                    : L", for you alone, no administrator's prompt needed") + L":");
+  ReportText(L"  reg add \"" + key + L"\\CLSID\" /ve /d \"" + class_keys::GuidText(walk.findings.clsid) + L"\" /f" + view +
+             L"\n");
+  ReportLine(Check::kInfo, "alias", L"reg delete \"" + key + L"\" /f" + view + L" takes it back; or build a monitor for "
+             L"it: -DOPCMON_SERVER_PROGID=" + walk.seen.name + L" (docs/windows.md)");
+}
+
+bool IsMonitorsServer(const wchar_t *name) {
+  CLSID asked, monitors;
+  return class_keys::SameName(name, SERVER_PROGID) ||
+         (SUCCEEDED(CLSIDFromString(name, &asked)) && SUCCEEDED(CLSIDFromString(SERVER_PROGID, &monitors)) &&
+          IsEqualCLSID(asked, monitors));
 }
 
 }  // namespace
 
 int WalkStages(const wchar_t *name) {
-  const RegistrationFindings findings = CheckRegistration(name);
   Walk walk = {};
-  walk.server = ActivateServer(name, findings, &walk.verdict);
-  if (walk.server == nullptr) {
-    ReportVerdict(walk.verdict);
-    return 1;
+  walk.name = name;
+  walk.status = 1;
+  const bool monitors = IsMonitorsServer(name);
+  walk.seen.name = Shown(name);
+  walk.seen.subject = monitors ? L"the monitor" : L"a monitor built for " + walk.seen.name;
+  Decided(walk.seen.subject, L"", 1);
+  for (const Stage &stage : kStages) {
+    const bool teardown = std::strcmp(stage.call.stage, "teardown") == 0;
+    if ((!teardown && Stopped(walk, stage.call.stage)) || !stage.when(walk)) continue;
+    CallStarted(stage.call);
+    stage.run(walk, stage.call);
+    CallEnded();
+    // A stop during the row leaves it undecided: what it saw is cut short.
+    if (stage.decide == nullptr || (!teardown && Stopped(walk, stage.call.stage))) continue;
+    Decision decision = stage.decide(walk.seen);
+    if (!decision.verdict.empty()) AskServerText(walk, stage, decision);
+    ReportLines(decision);
+    if (decision.verdict.empty()) continue;
+    walk.decided = true;
+    walk.verdict = decision.verdict;
+    walk.status = decision.status;
+    Decided(walk.seen.subject, walk.verdict, walk.status);
   }
-  RunServerStages(walk);
-  TearDown(walk);
   free(walk.handles.handles);
   WatchTagNames(nullptr);
   FreeTagNameTable(walk.names);
   if (walk.stoppedIn != nullptr) {
-    std::wstring stage;
-    for (const char *c = walk.stoppedIn; *c != '\0'; ++c) stage += static_cast<wchar_t>(*c);
-    ReportVerdict(L"stopped (Ctrl+C or Ctrl+Break) during the " + stage +
+    ReportVerdict(L"stopped (Ctrl+C or Ctrl+Break) during the " + Widened(walk.stoppedIn) +
                   L" stage, before a verdict; the teardown was the monitor's");
     return 1;
   }
-  ReportVerdict(walk.verdict);
-  return walk.records > 0 ? 0 : 1;
+  if (walk.status == 0 && !monitors) ReportAlias(walk);
+  ReportVerdict(FinalVerdict(walk.seen, walk.verdict, walk.status));
+  return walk.status;
 }

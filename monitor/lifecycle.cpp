@@ -7,6 +7,7 @@
 
 #include "browse.h"
 #include "connection.h"
+#include "monitor_lines.h"
 #include "output.h"
 #include "stop_request.h"
 
@@ -16,7 +17,7 @@ int RunMonitor(ItemStage stage) {
   IOPCServer *server = ConnectServer();
   if (server == nullptr) {
     PutWideText(SERVER_PROGID);
-    PutText(" not instantiated");
+    PutText(LINE_NOT_INSTANTIATED);
   } else {
     TagNameTable names = BrowseTagNames(server, StopRequested);
 
@@ -24,13 +25,13 @@ int RunMonitor(ItemStage stage) {
     // taken during the registration or the polling ends them at the next
     // call.
     if (!StopRequested()) {
-      PutLine("press ENTER to start polling");
+      PutLine(LINE_PROMPT);
       FlushStandardOutput();
       if (AwaitPromptLine(GetStdHandle(STD_INPUT_HANDLE))) RunGroupStage(server, names, stage, StopRequested);
     }
 
     server->Release();
-    PutLine("server released");
+    PutLine(LINE_SERVER_RELEASED);
     FreeTagNameTable(names);
   }
 

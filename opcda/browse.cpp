@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "output.h"
+#include "monitor_lines.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested) {
 TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseResult *seen) {
   BrowseResult ignored;
   BrowseResult &result = seen != nullptr ? *seen : ignored;
-  result = BrowseResult{S_OK, S_OK, S_OK, 0};
+  result = BrowseResult{S_OK, S_OK, S_OK, 0, 0, 0, 0};
   IOPCBrowseServerAddressSpace *browse = nullptr;
   HRESULT hr = server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse));
   result.query = FAILED(hr) || browse != nullptr ? hr : E_NOINTERFACE;
@@ -69,7 +70,7 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseR
   IEnumString *names = nullptr;
   result.firstBrowse = BrowseFlat(browse, &names);
   if (SUCCEEDED(result.firstBrowse)) {
-    PutLine("found the following tags:");
+    PutLine(LINE_FOUND_TAGS);
     for (LPOLESTR name; count < LONG_MAX && !stopRequested() && (name = NextName(names)) != nullptr;) {
       PutNameLine(name);
       ++count;
@@ -92,6 +93,7 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseR
   const size_t slots = static_cast<size_t>(count);
   size_t blockBytes = 0;
   if (!TagBlockBytes(count, slotLength, &blockBytes)) {
+    result.noMemory = 1;
     browse->Release();
     return table;
   }
@@ -100,6 +102,7 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseR
   if (slots != 0 && (block == nullptr || entries == nullptr)) {
     free(block);
     free(entries);
+    result.noMemory = 1;
     browse->Release();
     return table;
   }
@@ -127,13 +130,14 @@ TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseR
       if (fits) memcpy(slot, name, (length + 1) * sizeof(wchar_t));
       CoTaskMemFree(name);
       if (!fits) {
+        result.longerName = 1;
         names->Release();
         browse->Release();
         FreeTagNameTable(table);
         return table;
       }
       entries[i] = slot;
-      ++i;
+      result.filled = ++i;
     }
     names->Release();
   }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "output.h"
+#include "monitor_lines.h"
 
 int CreateMonitorGroup(IOPCServer *server, IOPCItemMgt **itemMgt, OPCHANDLE *serverGroupHandle) {
   HRESULT ignored;
@@ -104,7 +105,7 @@ void UnregisterItems(IOPCItemMgt *itemMgt, const ItemHandleTable &handles) {
 void DeleteMonitorGroup(IOPCServer *server, IOPCItemMgt *itemMgt, OPCHANDLE serverGroupHandle) {
   itemMgt->Release();
   (void)server->RemoveGroup(serverGroupHandle, FALSE);
-  PutLine("group released");
+  PutLine(LINE_GROUP_RELEASED);
 }
 
 void RunGroupStage(IOPCServer *server, const TagNameTable &names, ItemStage stage) {
@@ -121,7 +122,7 @@ void RunGroupStage(IOPCServer *server, const TagNameTable &names, ItemStage stag
   handles.handles = static_cast<OPCHANDLE *>(calloc(handles.count > 0 ? handles.count : 1, sizeof(OPCHANDLE)));
   if (handles.handles != nullptr) {
     if (RegisterItems(itemMgt, names, handles, stopRequested)) {
-      PutLine("Items OK");
+      PutLine(LINE_ITEMS_OK);
       stage(itemMgt, names, handles);
       UnregisterItems(itemMgt, handles);
     }

@@ -3,14 +3,9 @@
 #pragma once
 
 #include "browse.h"
+#include "monitor_lines.h"
 #include "opcda.h"
 #include "stop_check.h"
-
-// nb30.h, which a full windows.h pulls in, has a GROUP_NAME macro of its own.
-#ifdef GROUP_NAME
-#undef GROUP_NAME
-#endif
-constexpr wchar_t GROUP_NAME[] = L"grp 1";
 
 // One server item handle per tag, in the order of the TagNameTable;
 // entries after a failed registration stay 0.

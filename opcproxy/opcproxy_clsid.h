@@ -4,6 +4,9 @@
 
 #include "opcda.h"
 
+// The file's name in the zip: one no OPC runtime's proxy/stub has.
+constexpr wchar_t PROXY_STUB_FILE[] = L"opcmon-ps.dll";
+
 // {D0CD6F78-410B-4371-B619-43EF6A33B157}
 extern "C" const CLSID CLSID_BrenvickOpcProxy;
 

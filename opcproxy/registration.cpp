@@ -15,6 +15,7 @@
 
 #include "class_keys.h"
 #include "opcproxy_clsid.h"
+#include "path_form.h"
 
 extern "C" const CLSID CLSID_BrenvickOpcProxy = {
     0xD0CD6F78, 0x410B, 0x4371, {0xB6, 0x19, 0x43, 0xEF, 0x6A, 0x33, 0xB1, 0x57}};
@@ -42,13 +43,18 @@ bool NamesOurClass(const ProxiedInterface &entry) {
 }
 
 // Whether the file the class's InprocServer32 names is there, looked for as
-// the loader would: a bare file name along the search path.
+// the loader would: a bare file name along the search path. A path on
+// another host or of a device counts as not there.
 bool ServerFileFound(const std::wstring &clsid) {
   std::wstring path;
   if (!class_keys::ReadPath(L"CLSID\\" + clsid + L"\\InprocServer32", &path)) return false;
   if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
-  if (path.empty()) return false;
-  if (path.find_first_of(L"\\/:") == std::wstring::npos) {
+  // Looking at a network path would send the user's credentials to its
+  // host, and a pipe or a device can hold the call: such a file is never
+  // looked at, nor counted as there.
+  const PathForm form = FormOfPath(path);
+  if (form != PathForm::kBareName && form != PathForm::kLocal && form != PathForm::kRelative) return false;
+  if (form == PathForm::kBareName) {
     const DWORD length = SearchPathW(nullptr, path.c_str(), L".dll", 0, nullptr, nullptr);
     if (length == 0) return false;
     std::vector<wchar_t> found(length);

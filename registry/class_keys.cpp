@@ -42,12 +42,12 @@ bool Exists(const std::wstring &key, REGSAM view) {
   return true;
 }
 
-namespace {
-
 bool SameName(const std::wstring &a, const std::wstring &b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
 }
+
+namespace {
 
 // A string value as RegGetValueW reads it with `flags`, and its type (may
 // be null).
@@ -72,8 +72,7 @@ bool ReadText(const std::wstring &key, const wchar_t *name, DWORD flags, std::ws
 // The program folders' variables in a path of the other view mean that
 // view's folders; this process's environment holds its own.
 std::wstring ForView(std::wstring text, REGSAM view) {
-  const REGSAM own = sizeof(void *) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-  if (view == 0 || view == own) return text;
+  if (view == 0 || view == OwnView()) return text;
   // The variable, its twin for the 32-bit view, its twin for the 64-bit one.
   static const wchar_t *const kTwins[][3] = {
       {L"%ProgramFiles%", L"%ProgramFiles(x86)%", L"%ProgramW6432%"},

@@ -18,6 +18,10 @@ namespace class_keys {
 HRESULT Guarded(HRESULT (*registration)());
 
 std::wstring GuidText(REFGUID guid);
+// Compares two names as the registry does: ordinal, without regard to case.
+bool SameName(const std::wstring &a, const std::wstring &b);
+// The registry view of this process's own architecture.
+constexpr REGSAM OwnView() { return sizeof(void *) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 // Full path of the module (null: the process's program), however long.
 bool ModulePath(HMODULE module, std::wstring *path);
 

@@ -91,7 +91,15 @@ def remove_other_exe_and_proxy():
 
 
 def verdict(name, cause):
-    return '^verdict: the monitor prints "' + re.escape(name) + ' not instantiated": ' + cause
+    subject = "the monitor" if name == "OPC.Brenvick.1" else "a monitor built for " + re.escape(name)
+    return f'^verdict: {subject} prints "' + re.escape(name) + ' not instantiated": ' + cause
+
+
+def file_row(name, key, value, fact, view=OWN):
+    """A class whose server key names `value`: the line said of its file."""
+    return (name, lambda: stage_class(key, value, view), [PROGID],
+            [rf"^FAIL  server file +{key} \({view}-bit view\) names {fact}; next: ", verdict(PROGID, ".*" + fact)], 1,
+            remove_staged)
 
 
 # name, set-up, opcdiag's arguments, patterns every one of which must match
@@ -112,7 +120,8 @@ ROWS = [
     ("a server file that is gone",
      lambda: stage_class("InprocServer32", "%SystemDrive%\\gone\\server.dll", kind="REG_EXPAND_SZ"), [PROGID],
      [rf"^FAIL  server file +InprocServer32 \({OWN}-bit view\) names C:\\gone\\server\.dll, which is not there; next: ",
-      verdict(PROGID, rf"its server file C:\\gone\\server\.dll is gone \(InprocServer32 \({OWN}-bit view\)\)$")],
+      verdict(PROGID, rf"its server key InprocServer32 \({OWN}-bit view\) names C:\\gone\\server\.dll, which is "
+                      r"not there$")],
      1, remove_staged),
     (f"an in-process server of {OTHER} bits only, by its PE header",
      stage_other_dll, [PROGID],
@@ -122,7 +131,8 @@ ROWS = [
                       rf"take the {OTHER}-bit monitor \(the {ZIP} zip\)$")],
      1, remove_other_dll),
     ("a server EXE without the proxy/stub", register_exe, [],
-     [rf"^ok    server file +LocalServer32 \({OWN}-bit view\): .*simserver\.exe, {OWN}-bit$",
+     # The path as it can be typed back.
+     [rf"^ok    server file +LocalServer32 \({OWN}-bit view\): {re.escape(windows_path(SERVER_EXE))}, {OWN}-bit$",
       rf"^FAIL  proxy/stub +{OWN}-bit view \(the monitor's\): no ProxyStubClsid32 for {INTERFACES}; next: ",
       verdict("OPC.Brenvick.1",
               rf"no proxy/stub for {INTERFACES} in the {OWN}-bit registry view \(the monitor's side\)$")],
@@ -135,10 +145,22 @@ ROWS = [
       verdict(SIM_CLASS, rf"no proxy/stub for {INTERFACES} in the {OTHER}-bit registry view \(the server's side\)$")],
      1, remove_other_exe_and_proxy),
     ("--list names the simulation server's DLL and EXE", lambda: (register_simserver(), register_exe()), ["--list"],
-     [rf'^info  server +OPC\.Brenvick\.1 "Brenvick OPC DA Simulation Server" \(DA 2\.0\): '
+     [rf'^info  server +OPC\.Brenvick\.1 {re.escape(SIM_CLASS)} "Brenvick OPC DA Simulation Server" \(DA 2\.0\): '
       rf"DLL {OWN}-bit .*simserver\.dll \({OWN}-bit view\); EXE {OWN}-bit .*simserver\.exe \({OWN}-bit view\)$",
       r"^info  servers +1 OPC DA server\(s\) registered in "],
      0, lambda: (unregister_exe(), unregister_simserver())),
+    # What a key names is judged by its form before any file call.
+    file_row("an EXE as the in-process server", "InprocServer32", windows_path(SERVER_EXE),
+             re.escape(windows_path(SERVER_EXE)) + r", a program \(EXE\): COM loads only a DLL in process"),
+    file_row("a pipe as the in-process server", "InprocServer32", r"\\.\pipe\opcdiag-row",
+             r"\\\\\.\\pipe\\opcdiag-row, a named pipe, which opcdiag does not open"),
+    file_row("a network path as the in-process server", "InprocServer32", r"\\host\share\server.dll",
+             r"\\\\host\\share\\server\.dll, a network path, which opcdiag does not open"),
+    file_row("a device as the local server", "LocalServer32", r"C:\windows\nul.exe -Embedding",
+             r"C:\\windows\\nul\.exe, a device name or a file's stream, which opcdiag does not open"),
+    file_row("an unquoted command line of many words", "LocalServer32", "C:\\gone " + "x " * 5000,
+             r"C:\\gone( x){7} \.\.\., which is not there \(unquoted: only its first 8 words were tried; quote the "
+             r"program's path\)"),
 ]
 
 
@@ -188,6 +210,37 @@ def export_unchanged():
     return ([] if before == after else ["the registry export differs after opcdiag ran"]), ""
 
 
+def alias_reaches_the_monitor():
+    """A server registered under a ProgID of its own only: opcdiag names it
+    with the monitor it would show, prints the alias line, and that line,
+    run as it stands, makes the shipped monitor's own check show it."""
+    register_simserver()
+    wine("reg", "delete", "HKCR\\OPC.Brenvick.1", "/f")
+    reg_add(PROGID + "\\CLSID", SIM_CLASS)
+    try:
+        status, text = run_opcdiag([PROGID])
+        problems = [] if status == 0 else [f"got exit status {status}, expected 0"]
+        if not re.search(r"^verdict: a monitor built for OPC\.DiagRow\.1 polls 28 records", text, re.M):
+            problems.append("no verdict for a monitor built for OPC.DiagRow.1")
+        alias = [line.strip() for line in text.splitlines() if line.startswith("  reg add ")]
+        if alias != [f'reg add "HKLM\\Software\\Classes\\OPC.Brenvick.1\\CLSID" /ve /d "{SIM_CLASS}" /f'
+                     + (" /reg:32" if OWN == "32" else "")]:
+            return problems + [f"got alias lines {alias}"], text
+        # Typed into cmd as it stands: a batch file of that one line.
+        batch = os.path.join(WINE_PREFIX, "drive_c", "opcdiag-alias.cmd")
+        with open(batch, "w", newline="\r\n") as f:
+            f.write(alias[0] + "\n")
+        wine("cmd", "/c", "C:\\opcdiag-alias.cmd")
+        os.remove(batch)
+        status, after = run_opcdiag([])
+        if status != 0 or "verdict: the monitor polls 28 records" not in after:
+            problems.append(f"after the alias line the monitor's own check gave status {status}")
+        return problems, text + after
+    finally:
+        remove_staged()
+        unregister_simserver()
+
+
 def host_refuses_32bit():
     """The kernel's reason when this host runs no 32-bit programs, else None."""
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "host-runs-32bit.sh")
@@ -205,6 +258,8 @@ def main():
     # both exports.
     checks = [("the registry export is the same before and after", export_unchanged)]
     checks += [(row[0], lambda row=row: run_row(*row)) for row in ROWS]
+    checks.append(("the alias line opcdiag prints gets the shipped monitor to another ProgID's server",
+                   alias_reaches_the_monitor))
     for name, check in checks:
         if "PE header" in name and not (os.path.exists(OTHER_DLL) and os.path.exists(OTHER_EXE)):
             print(f"SKIP {name}: the other tree's simserver is not built")

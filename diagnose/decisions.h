@@ -1,0 +1,140 @@
+// What opcdiag concludes from what the walk saw: for each stage one
+// decision, which holds the report's lines, the verdict in the monitor's
+// own words when the stage decides the outcome, and the exit status that
+// goes with it. Plain data in, plain data out, no platform calls, so that
+// the rules build and are tested on any host (SystemText is the one seam).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+typedef int32_t Code;  // an HRESULT
+
+enum class Check { kOk, kFail, kInfo };
+
+struct Line {
+  Check kind;
+  const char *stage;
+  std::wstring fact;
+  std::wstring next;  // for a failure, what to do next; may be empty
+};
+
+struct Decision {
+  std::vector<Line> lines;
+  // The monitor's outcome when this stage decides it; empty: the walk goes on.
+  std::wstring verdict;
+  int status;  // 0 when the monitor would show records, else 1
+  // A failure code whose server text the verdict would show; 0 for none.
+  Code asks;
+};
+
+// A call the watchdog can name: the report's stage, the call, whether the
+// monitor makes it too (a hang there is the monitor's) and how long it may
+// take before opcdiag gives up on it.
+struct ServerCall {
+  const char *stage;
+  const wchar_t *name;
+  bool monitorMakes;
+  unsigned limitSeconds;
+};
+
+struct QualityCount {
+  std::wstring word;
+  int32_t count;
+};
+
+// One failure kind of the reads: how many items met it, the first of them
+// ("tag 2 of 7, Int32.Fixed") and its code.
+struct ReadFailures {
+  int32_t count;
+  std::wstring firstTag;
+  Code code;
+};
+
+// Everything the walk saw, stage by stage. Codes are 0 where a step was not
+// reached; tag texts are shown already.
+struct WalkSeen {
+  std::wstring subject;  // "the monitor", or "a monitor built for X"
+  std::wstring name;     // the ProgID or class asked for, shown
+  std::wstring cause;    // what the registration says stands in the way; empty: nothing
+  // The monitor's activation, and one activation per class context after a failure.
+  Code lookup, activation, entry;
+  int contextsTried;
+  Code contexts[3];  // S_OK: that context gives IOPCServer
+  // The browse.
+  Code query, firstBrowse, secondBrowse;
+  int32_t listed, filled;
+  int noMemory, longerName;
+  // The group and the items.
+  Code group;
+  int groupCreated, handlesMissing;
+  int32_t tags, registered;  // the table's count, and how many were registered
+  Code call, itemError;      // of the tag that was not registered
+  std::wstring failedTag;
+  int nameless;  // that tag's entry is null
+  // The reads, one per item.
+  int32_t records, unknownValues, otherTypes;
+  std::vector<QualityCount> qualities;
+  ReadFailures syncRefused, readsFailed;
+  int gone;  // the server's process ended during the reads
+  // Calls only opcdiag makes, after the monitor's: the server's status and
+  // its address space's organisation (state 0: not asked or not given).
+  Code statusCode;
+  uint32_t state, groups;
+  std::wstring statusFact;  // "\"<vendor's text>\" version 1.1.1, "
+  // A call only opcdiag makes in which the server's process ended.
+  const wchar_t *diedIn;
+  // The server's own text for one code (GetErrorString), asked where a
+  // verdict names that code.
+  Code textOf;
+  std::wstring serverText;
+};
+
+Decision DecideActivation(const WalkSeen &seen);
+Decision DecideContexts(const WalkSeen &seen);
+Decision DecideBrowse(const WalkSeen &seen);
+Decision DecideGroup(const WalkSeen &seen);
+Decision DecideItems(const WalkSeen &seen);
+Decision DecideReads(const WalkSeen &seen);
+Decision DecideStatus(const WalkSeen &seen);
+
+// The closing verdict: the decided one, with what the calls only opcdiag
+// made add to it (the server's state, a death in one of them).
+std::wstring FinalVerdict(const WalkSeen &seen, const std::wstring &decided, int status);
+
+// The monitor removes its items only after polling: once every tag was
+// registered.
+bool RemovesItems(const WalkSeen &seen);
+
+// What opcdiag leaves on the server when it ends on a call that never
+// answered, without the teardown; empty when it holds nothing.
+std::wstring LeftBehind(bool server, bool group, int32_t items);
+
+// The verdict for a call that gave no answer within its limit (`what`: the
+// call, with its tag). A decision made before it stands; its status is
+// the exit status, 1 without one.
+std::wstring HungVerdict(const ServerCall &call, const std::wstring &what, const std::wstring &subject,
+                         const std::wstring &decided, const std::wstring &left);
+
+// "0xC0040007 (OPC_E_UNKNOWNITEMID: <server's text>; system: <text>)": the
+// texts made one line and compared before they are shown, the system's left
+// out when the server's says the same.
+std::wstring CodeText(Code code, const std::wstring &serverText);
+// The same with the server's text the walk holds for that code, if any.
+std::wstring CodeText(const WalkSeen &seen, Code code);
+const wchar_t *CodeName(Code code);
+std::wstring HexCode(Code code);
+// The call failed because the server's process ended or cannot be reached.
+bool ServerGone(Code code);
+// One line: line breaks inside become spaces, trailing breaks and spaces go.
+std::wstring Normalised(const std::wstring &text);
+
+// Text a server or the registry handed over, shown by the monitor's rule
+// for names.
+std::wstring Shown(const std::wstring &text);
+std::wstring Widened(const char *text);
+
+// The system's message for a code, as the platform gives it (the one seam:
+// FormatMessage in the program, a stand-in in the tests).
+std::wstring SystemText(Code code);

@@ -103,3 +103,58 @@ void FlushGather(TextGather &gather) {
   gather.used = 0;
 }
 
+namespace {
+
+thread_local std::wstring *t_shown = nullptr;
+void AppendShown(const wchar_t *text, size_t length) { t_shown->append(text, length); }
+
+}  // namespace
+
+std::wstring Shown(const std::wstring &text) {
+  std::wstring shown;
+  std::wstring *outer = t_shown;
+  t_shown = &shown;
+  TextGather gather;
+  gather.writer = AppendShown;
+  gather.used = 0;
+  GatherName(gather, text.c_str());
+  FlushGather(gather);
+  t_shown = outer;
+  return shown;
+}
+
+std::wstring Widened(const char *text) {
+  std::wstring wide;
+  for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
+  return wide;
+}
+
+std::wstring ShownPath(const std::wstring &path) {
+  std::wstring shown;
+  for (const wchar_t *at = path.c_str(); *at != L'\0';) {
+    const NameCharacter c = CharacterAt(at);
+    if (c.code == U'<' || IsEscaped(c.code)) {
+      wchar_t mark[16];
+      swprintf(mark, sizeof mark / sizeof mark[0], L"<U+%04X>", static_cast<unsigned>(c.code));
+      shown += mark;
+    } else {
+      shown.append(at, c.units);
+    }
+    at += c.units;
+  }
+  return shown;
+}
+
+std::wstring Normalised(const std::wstring &text) {
+  std::wstring line;
+  for (wchar_t c : text) {
+    const bool lineBreak = c == L'\r' || c == L'\n';
+    if (!lineBreak) {
+      line += c;
+    } else if (!line.empty() && line.back() != L' ') {
+      line += L' ';
+    }
+  }
+  while (!line.empty() && (line.back() == L' ' || line.back() == L'\t')) line.pop_back();
+  return line;
+}

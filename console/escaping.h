@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Receives wide text of a given length (no terminator needed).
 typedef void (*TextWriter)(const wchar_t *text, size_t length);
@@ -49,3 +50,13 @@ void GatherText(TextGather &gather, const wchar_t *text, size_t length);
 void GatherName(TextGather &gather, const wchar_t *name);
 
 void FlushGather(TextGather &gather);
+
+// Text a server or the registry handed over, as GatherName shows it.
+std::wstring Shown(const std::wstring &text);
+// A path as it stands, so that it can be typed back: a character GatherName
+// would escape, and "<" itself, as <U+XXXX>, which no path holds.
+std::wstring ShownPath(const std::wstring &path);
+// One line: line breaks inside become spaces, trailing breaks and blanks go.
+std::wstring Normalised(const std::wstring &text);
+// ASCII text, each byte widened as it stands.
+std::wstring Widened(const char *text);

@@ -322,20 +322,6 @@ std::wstring HungVerdict(const ServerCall &call, const std::wstring &what, const
   return left.empty() ? verdict : verdict + L"; " + left;
 }
 
-std::wstring Normalised(const std::wstring &text) {
-  std::wstring line;
-  for (wchar_t c : text) {
-    const bool lineBreak = c == L'\r' || c == L'\n';
-    if (!lineBreak) {
-      line += c;
-    } else if (!line.empty() && line.back() != L' ') {
-      line += L' ';
-    }
-  }
-  while (!line.empty() && (line.back() == L' ' || line.back() == L'\t')) line.pop_back();
-  return line;
-}
-
 std::wstring CodeText(Code code, const std::wstring &serverText) {
   std::wstring parts = CodeName(code);
   const std::wstring server = Normalised(serverText), system = Normalised(SystemText(code));
@@ -364,28 +350,4 @@ std::wstring HexCode(Code code) {
 bool ServerGone(Code code) {
   return code == Hr(0x80010108) || code == Hr(0x80010007) || code == Hr(0x80010012) || code == Hr(0x800706BA) ||
          code == Hr(0x800706BE) || code == Hr(0x800706BF);
-}
-
-namespace {
-thread_local std::wstring *t_shown = nullptr;
-void AppendShown(const wchar_t *text, size_t length) { t_shown->append(text, length); }
-}  // namespace
-
-std::wstring Shown(const std::wstring &text) {
-  std::wstring shown;
-  std::wstring *outer = t_shown;
-  t_shown = &shown;
-  TextGather gather;
-  gather.writer = AppendShown;
-  gather.used = 0;
-  GatherName(gather, text.c_str());
-  FlushGather(gather);
-  t_shown = outer;
-  return shown;
-}
-
-std::wstring Widened(const char *text) {
-  std::wstring wide;
-  for (; *text != '\0'; ++text) wide += static_cast<wchar_t>(static_cast<unsigned char>(*text));
-  return wide;
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "escaping.h"
+
 typedef int32_t Code;  // an HRESULT
 
 enum class Check { kOk, kFail, kInfo };
@@ -127,14 +129,6 @@ const wchar_t *CodeName(Code code);
 std::wstring HexCode(Code code);
 // The call failed because the server's process ended or cannot be reached.
 bool ServerGone(Code code);
-// One line: line breaks inside become spaces, trailing breaks and spaces go.
-std::wstring Normalised(const std::wstring &text);
-
-// Text a server or the registry handed over, shown by the monitor's rule
-// for names.
-std::wstring Shown(const std::wstring &text);
-std::wstring Widened(const char *text);
-
 // The system's message for a code, as the platform gives it (the one seam:
 // FormatMessage in the program, a stand-in in the tests).
 std::wstring SystemText(Code code);

@@ -34,37 +34,15 @@ std::wstring InView(const std::wstring &path, REGSAM view) {
   return folder.empty() ? path : folder + path.substr(system.size());
 }
 
-// A bare name looked for along the search path as the loader would, any
-// other made whole (a string operation); empty when neither gives a path.
-std::wstring Resolved(const std::wstring &named, bool bare, const wchar_t *extension) {
-  const auto resolve = [&](DWORD size, wchar_t *into) {
-    return bare ? SearchPathW(nullptr, named.c_str(), extension, size, into, nullptr)
-                : GetFullPathNameW(named.c_str(), size, into, nullptr);
-  };
-  const DWORD length = resolve(0, nullptr);
-  if (length == 0) return std::wstring();
-  std::vector<wchar_t> buffer(length);
-  const DWORD written = resolve(length, buffer.data());
-  return written == 0 || written >= length ? std::wstring() : std::wstring(buffer.data(), written);
-}
-
-// One path a key may mean, resolved and judged again: only a plain path on
-// a local disk is looked at.
+// One path a key may mean, where the loader or CreateProcess would find it
+// for a process of the view's architecture.
 ServerFile Look(const std::wstring &named, const wchar_t *extension, REGSAM view) {
-  ServerFile file{named, FormOfPath(named), 0, 0, {0, 0}, false};
-  const bool bare = file.form == PathForm::kBareName;
-  if (!bare && file.form != PathForm::kLocal && file.form != PathForm::kRelative) return file;
-  const std::wstring path = Resolved(named, bare, extension);
-  if (path.empty()) return file;
-  file.path = InView(path, view);
-  file.form = FormOfPath(file.path);
-  if (file.form == PathForm::kLocal) {
-    const wchar_t root[] = {file.path[0], L':', L'\\', L'\0'};
-    if (GetDriveTypeW(root) == DRIVE_REMOTE) file.form = PathForm::kNetwork;
-  }
-  if (file.form != PathForm::kLocal) return file;
-  const DWORD attributes = GetFileAttributesW(file.path.c_str());
-  file.found = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  ServerFile file{named, PathForm::kEmpty, 0, 0, {0, 0}, false};
+  bool found = false;
+  file.form = class_keys::LocateFile(named, extension, &file.path, &found);
+  const std::wstring inView = file.form == PathForm::kLocal ? InView(file.path, view) : file.path;
+  if (inView != file.path) found = class_keys::IsFile(file.path = inView);
+  file.found = found;
   return file;
 }
 

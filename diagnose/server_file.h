@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "file_rules.h"
+#include "server_paths.h"
 
 struct ServerFile {
   // The path as found (a bare name resolved along the search path), or as

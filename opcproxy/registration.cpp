@@ -15,7 +15,6 @@
 
 #include "class_keys.h"
 #include "opcproxy_clsid.h"
-#include "path_form.h"
 
 extern "C" const CLSID CLSID_BrenvickOpcProxy = {
     0xD0CD6F78, 0x410B, 0x4371, {0xB6, 0x19, 0x43, 0xEF, 0x6A, 0x33, 0xB1, 0x57}};
@@ -47,23 +46,11 @@ bool NamesOurClass(const ProxiedInterface &entry) {
 // another host or of a device counts as not there.
 bool ServerFileFound(const std::wstring &clsid) {
   std::wstring path;
-  if (!class_keys::ReadPath(L"CLSID\\" + clsid + L"\\InprocServer32", &path)) return false;
-  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
-  // Looking at a network path would send the user's credentials to its
-  // host, and a pipe or a device can hold the call: such a file is never
-  // looked at, nor counted as there.
-  const PathForm form = FormOfPath(path);
-  if (form != PathForm::kBareName && form != PathForm::kLocal && form != PathForm::kRelative) return false;
-  if (form == PathForm::kBareName) {
-    const DWORD length = SearchPathW(nullptr, path.c_str(), L".dll", 0, nullptr, nullptr);
-    if (length == 0) return false;
-    std::vector<wchar_t> found(length);
-    const DWORD written = SearchPathW(nullptr, path.c_str(), L".dll", length, found.data(), nullptr);
-    if (written == 0 || written >= length) return false;
-    path.assign(found.data(), written);
+  bool found = false;
+  if (class_keys::ReadPath(L"CLSID\\" + clsid + L"\\InprocServer32", &path)) {
+    (void)class_keys::LocateFile(DllPath(path), L".dll", &path, &found);
   }
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return found;
 }
 
 // Another's key serves the interface when it names a class COM can load:

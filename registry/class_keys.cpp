@@ -35,6 +35,33 @@ bool ModulePath(HMODULE module, std::wstring *path) {
   }
 }
 
+bool IsFile(const std::wstring &path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+PathForm LocateFile(const std::wstring &named, const wchar_t *extension, std::wstring *path, bool *found) {
+  *path = named;
+  *found = false;
+  const PathForm form = FormOfPath(named);
+  const bool bare = form == PathForm::kBareName;
+  if (!bare && form != PathForm::kLocal && form != PathForm::kRelative) return form;
+  const auto resolve = [&](DWORD size, wchar_t *into) {
+    return bare ? SearchPathW(nullptr, named.c_str(), extension, size, into, nullptr)
+                : GetFullPathNameW(named.c_str(), size, into, nullptr);
+  };
+  const DWORD length = resolve(0, nullptr);
+  std::vector<wchar_t> buffer(length + 1);
+  const DWORD written = length == 0 ? 0 : resolve(length, buffer.data());
+  if (written == 0 || written >= length) return form;
+  path->assign(buffer.data(), written);
+  PathForm resolved = FormOfPath(*path);
+  const wchar_t root[] = {(*path)[0], L':', L'\\', L'\0'};
+  if (resolved == PathForm::kLocal && GetDriveTypeW(root) == DRIVE_REMOTE) resolved = PathForm::kNetwork;
+  *found = resolved == PathForm::kLocal && IsFile(*path);
+  return resolved;
+}
+
 bool Exists(const std::wstring &key, REGSAM view) {
   HKEY handle = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "server_paths.h"
+
 namespace class_keys {
 
 // Runs a registration; a failed allocation comes back as E_OUTOFMEMORY, as
@@ -24,6 +26,15 @@ bool SameName(const std::wstring &a, const std::wstring &b);
 constexpr REGSAM OwnView() { return sizeof(void *) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 // Full path of the module (null: the process's program), however long.
 bool ModulePath(HMODULE module, std::wstring *path);
+
+// Where a file that a key names is, judged by its form first (see
+// server_paths.h): a bare name looked for along the search path as the
+// loader would, any other made whole (a string operation), then judged
+// again, a network drive included. Only a plain path on a local disk is
+// looked at; *found says whether a file is there. Returns the form of the
+// path as resolved, *path the path (as named when it was not resolved).
+PathForm LocateFile(const std::wstring &named, const wchar_t *extension, std::wstring *path, bool *found);
+bool IsFile(const std::wstring &path);
 
 // view: 0 for this process's own, KEY_WOW64_32KEY or KEY_WOW64_64KEY for
 // either one (the same one on a system without the other).

@@ -51,7 +51,7 @@ ROWS = [
 if SERVER_EXE:
     ROWS.append(("dies-in-read", r"^FAIL  reads +the server's process ended", "the monitor polls screens without "
                  "records: the server's process ended during the check: the Read of tag 1 of 7, Int16.Fixed, fails "
-                 "with 0x800706", 1, 2))
+                 "with 0x800706", 1, 3))
 
 
 def setUpModule():

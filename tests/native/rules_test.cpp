@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "decisions.h"
-#include "file_rules.h"
+#include "server_paths.h"
 
 constexpr Code Hr(uint32_t value) { return static_cast<Code>(value); }
 constexpr Code kFail = Hr(0x80004005), kCallFailed = Hr(0x800706BE), kNoInterface = Hr(0x80004002);

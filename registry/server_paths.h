@@ -1,6 +1,8 @@
-// The program's path out of a server key's value, the facts of a PE
-// header, and a path shown so that it can be copied. No platform calls:
-// the callers do the file system's part.
+// What a server key of another program names: the form of a path, judged
+// before any file call (a network path would send the user's credentials
+// to its host, a pipe or a device can make a read wait for ever), the
+// program's path out of a command line, and the facts of a PE header. No
+// platform calls: the callers do the file system's part.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "path_form.h"
+enum class PathForm {
+  kEmpty,
+  kBareName,    // no folder: looked for along the search path
+  kLocal,       // a drive and a folder
+  kRelative,    // a folder without a drive, or a drive without a folder
+  kNetwork,     // \\host\share\...
+  kPipe,        // \\.\pipe\...
+  kDevicePath,  // any other \\.\ or \\?\ path
+  kDevice,      // a device name (CON, NUL, COM1, ...) or a stream ("file:name")
+};
+PathForm FormOfPath(const std::wstring &path);
+// "a named pipe" and the like, for the forms a path is never opened in.
+const wchar_t *PathFormText(PathForm form);
 
 // The path of an InprocServer32 value: without quotes and trailing blanks.
 std::wstring DllPath(const std::wstring &value);
@@ -32,7 +46,3 @@ struct PeHeader {
 // Reads up to `size` bytes at `offset` of `file`; the count read.
 typedef size_t (*ReadAt)(void *file, uint64_t offset, unsigned char *into, size_t size);
 PeHeader ReadPeHeader(ReadAt read, void *file);
-
-// The path as it stands, so that it can be typed back; a character the
-// names' rule would escape, and "<" itself, as <U+XXXX>, which no path holds.
-std::wstring ShownPath(const std::wstring &path);

@@ -97,16 +97,16 @@ std::wstring NextStep(Code code, int context) {
 }
 
 Code ActivationFailure(const WalkSeen &seen) {
-  if (Failed(seen.activation)) return seen.activation;
-  return Failed(seen.entry) ? seen.entry : kNoInterface;
+  if (Failed(seen.activation.activation)) return seen.activation.activation;
+  return Failed(seen.activation.entry) ? seen.activation.entry : kNoInterface;
 }
 
 const wchar_t kBrowseDocs[] = L"the server's documentation: some browse only hierarchically or need a configuration loaded";
 const wchar_t kReadsDocs[] = L"the server's documentation on synchronous reads from its cache";
 
 std::wstring SecondBrowse(const WalkSeen &seen) {
-  if (Failed(seen.secondBrowse)) return L"the second flat browse fails with " + CodeText(seen, seen.secondBrowse);
-  return L"the second flat browse delivers only " + Number(seen.filled) + L" of the " + Number(seen.listed) +
+  if (Failed(seen.browse.secondBrowse)) return L"the second flat browse fails with " + CodeText(seen, seen.browse.secondBrowse);
+  return L"the second flat browse delivers only " + Number(seen.browse.filled) + L" of the " + Number(seen.browse.listed) +
          L" names";
 }
 
@@ -119,14 +119,14 @@ std::wstring StateName(uint32_t state) {
 }  // namespace
 
 Decision DecideActivation(const WalkSeen &seen) {
-  if (Failed(seen.lookup)) {
-    const std::wstring code = CodeText(seen.lookup, L"");
+  if (Failed(seen.activation.lookup)) {
+    const std::wstring code = CodeText(seen.activation.lookup, L"");
     return Ends(Goes(Check::kFail, "activation", L"CLSIDFromString(" + seen.name + L"): " + code,
                      L"install or register the server, or name one that --list shows"),
                 NotInstantiated(seen) + (seen.cause.empty() ? L"nothing is registered under that name (" + code + L")"
                                                             : seen.cause));
   }
-  if (!Failed(seen.activation) && !Failed(seen.entry)) {
+  if (!Failed(seen.activation.activation) && !Failed(seen.activation.entry)) {
     return Goes(Check::kOk, "activation", L"CoCreateInstanceEx(CLSCTX_ALL) gives IOPCServer");
   }
   const Code failure = ActivationFailure(seen);
@@ -157,41 +157,41 @@ Decision DecideContexts(const WalkSeen &seen) {
 
 Decision DecideBrowse(const WalkSeen &seen) {
   const std::wstring noList = seen.subject + L" shows the prompt right after starting, with no tag list: ";
-  if (Failed(seen.query)) {
-    const std::wstring code = CodeText(seen, seen.query);
+  if (Failed(seen.browse.query)) {
+    const std::wstring code = CodeText(seen, seen.browse.query);
     return Ends(Goes(Check::kFail, "browse", L"no IOPCBrowseServerAddressSpace: " + code, kBrowseDocs),
                 noList + L"the server offers no browsing, the request for IOPCBrowseServerAddressSpace gives " + code,
-                seen.query);
+                seen.browse.query);
   }
-  if (Failed(seen.firstBrowse)) {
-    const std::wstring code = CodeText(seen, seen.firstBrowse);
+  if (Failed(seen.browse.firstBrowse)) {
+    const std::wstring code = CodeText(seen, seen.browse.firstBrowse);
     return Ends(Goes(Check::kFail, "browse", L"the flat browse fails: " + code, kBrowseDocs),
-                noList + L"its flat browse fails with " + code, seen.firstBrowse);
+                noList + L"its flat browse fails with " + code, seen.browse.firstBrowse);
   }
-  if (seen.listed == 0) {
+  if (seen.browse.listed == 0) {
     return Ends(Goes(Check::kFail, "browse", L"the flat browse lists no tags",
                      L"the server's configuration: no tags defined, or its devices not loaded yet"),
                 seen.subject + L" lists no tags (" + Widened(LINE_FOUND_TAGS) +
                     L" and no names): the server's address space is empty");
   }
-  const std::wstring listed = Number(seen.listed) + L" tags listed, then ";
+  const std::wstring listed = Number(seen.browse.listed) + L" tags listed, then ";
   // An empty table after a listing: "Items OK" and screens without records.
-  const std::wstring empty = seen.subject + L" lists " + Number(seen.listed) + L" tags and polls screens without records: ";
-  if (seen.noMemory) {
+  const std::wstring empty = seen.subject + L" lists " + Number(seen.browse.listed) + L" tags and polls screens without records: ";
+  if (seen.browse.noMemory) {
     return Ends(Goes(Check::kFail, "browse", listed + L"no memory for the table of their names"),
                 empty + L"it has no memory for the table of their names");
   }
-  if (seen.longerName) {
+  if (seen.browse.longerName) {
     return Ends(Goes(Check::kFail, "browse", listed + L"the second flat browse delivers a name longer than any of the first",
                      kBrowseDocs),
                 empty + L"its second browse delivers a name longer than the first's longest");
   }
   // Fewer names than listed: the monitor goes on, and the first tag without
   // a name ends its registration (the items stage says so).
-  if (Failed(seen.secondBrowse) || seen.filled < seen.listed) {
+  if (Failed(seen.browse.secondBrowse) || seen.browse.filled < seen.browse.listed) {
     return Goes(Check::kFail, "browse", listed + SecondBrowse(seen), kBrowseDocs);
   }
-  return Goes(Check::kOk, "browse", Number(seen.listed) + L" tags (the flat browse, twice)");
+  return Goes(Check::kOk, "browse", Number(seen.browse.listed) + L" tags (the flat browse, twice)");
 }
 
 Decision DecideGroup(const WalkSeen &seen) {
@@ -218,7 +218,7 @@ Decision DecideItems(const WalkSeen &seen) {
     return Ends(Goes(Check::kFail, "items", seen.failedTag + L" has no name (" + cause + L"): AddItems is not called for it",
                      kBrowseDocs),
                 StopsAfterEnter(seen) + cause + L", so " + seen.failedTag + L" has no name and is not registered",
-                Failed(seen.secondBrowse) ? seen.secondBrowse : 0);
+                Failed(seen.browse.secondBrowse) ? seen.browse.secondBrowse : 0);
   }
   const Code code = Failed(seen.call) ? seen.call : seen.itemError;
   const std::wstring rejects = seen.failedTag + L", with " + CodeText(seen, code);

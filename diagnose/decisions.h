@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "call_results.h"
 #include "escaping.h"
 
 typedef int32_t Code;  // an HRESULT
@@ -61,13 +62,10 @@ struct WalkSeen {
   std::wstring name;     // the ProgID or class asked for, shown
   std::wstring cause;    // what the registration says stands in the way; empty: nothing
   // The monitor's activation, and one activation per class context after a failure.
-  Code lookup, activation, entry;
+  ActivationResult activation;
   int contextsTried;
   Code contexts[3];  // S_OK: that context gives IOPCServer
-  // The browse.
-  Code query, firstBrowse, secondBrowse;
-  int32_t listed, filled;
-  int noMemory, longerName;
+  BrowseResult browse;
   // The group and the items.
   Code group;
   int groupCreated, handlesMissing;

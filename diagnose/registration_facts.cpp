@@ -11,8 +11,6 @@
 #include "opcda.h"
 #include "opcproxy_clsid.h"
 #include "report.h"
-#include "server_file.h"
-#include "server_list.h"
 #include "stop_request.h"
 
 namespace {

@@ -1,11 +1,10 @@
 // The registered OPC DA servers and opcdiag --list; see server_list.h.
-#include "server_list.h"
+#include "registration_facts.h"
 
 #include <algorithm>
 
 #include "class_keys.h"
 #include "opcda.h"
-#include "registration_facts.h"
 #include "report.h"
 #include "stop_request.h"
 

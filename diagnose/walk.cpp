@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "browse.h"
+#include "class_facts.h"
 #include "class_keys.h"
 #include "connection.h"
 #include "group.h"
@@ -19,7 +20,6 @@
 #include "registration_facts.h"
 #include "report.h"
 #include "server_call.h"
-#include "server_file.h"
 #include "server_progid.h"
 #include "stop_request.h"
 
@@ -59,11 +59,7 @@ void CheckRegistry(Walk &walk, const ServerCall &) {
 }
 
 void Activate(Walk &walk, const ServerCall &) {
-  ActivationResult result;
-  walk.server = ConnectServer(walk.name, CLSCTX_ALL, &result);
-  walk.seen.lookup = result.lookup;
-  walk.seen.activation = result.activation;
-  walk.seen.entry = result.entry;
+  walk.server = ConnectServer(walk.name, CLSCTX_ALL, &walk.seen.activation);
   Hold(walk);
 }
 
@@ -95,16 +91,8 @@ int MarkBrowseCall() {
 }
 
 void Browse(Walk &walk, const ServerCall &) {
-  BrowseResult seen;
-  walk.names = BrowseTagNames(walk.server, MarkBrowseCall, &seen);
+  walk.names = BrowseTagNames(walk.server, MarkBrowseCall, &walk.seen.browse);
   WatchTagNames(&walk.names);
-  walk.seen.query = seen.query;
-  walk.seen.firstBrowse = seen.firstBrowse;
-  walk.seen.secondBrowse = seen.secondBrowse;
-  walk.seen.listed = seen.listed;
-  walk.seen.filled = seen.filled;
-  walk.seen.noMemory = seen.noMemory;
-  walk.seen.longerName = seen.longerName;
 }
 
 void CreateGroup(Walk &walk, const ServerCall &) {
@@ -248,7 +236,7 @@ const Stage kStages[] = {
     {{"activation", L"CoCreateInstanceEx(CLSCTX_ALL)", true, 150}, [](const Walk &) { return true; }, Activate,
      DecideActivation},
     {{"activation", L"CoCreateInstanceEx per class context", false, 150},
-     [](const Walk &walk) { return walk.server == nullptr && SUCCEEDED(walk.seen.lookup); }, ActivatePerContext,
+     [](const Walk &walk) { return walk.server == nullptr && SUCCEEDED(walk.seen.activation.lookup); }, ActivatePerContext,
      DecideContexts},
     {kBrowseCall, Walking, Browse, DecideBrowse},
     {{"group", L"IOPCServer::AddGroup", true, 60}, Walking, CreateGroup, DecideGroup},

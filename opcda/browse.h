@@ -2,6 +2,7 @@
 // it produces.
 #pragma once
 
+#include "call_results.h"
 #include "opcda.h"
 #include "stop_check.h"
 
@@ -26,21 +27,6 @@ TagNameTable BrowseTagNames(IOPCServer *server);
 // enumeration; a stop ends the browse there with an empty table.
 TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested);
 
-// What the browse saw, for a caller that must tell its causes apart: the
-// request for the browse interface and the two flat enumerations (S_OK
-// where a step was not reached), how many names the first delivered and
-// how many entries the second filled, and why a listing ended in an empty
-// table: no memory for it (or a size beyond reach), or a name of the second
-// enumeration longer than any of the first.
-struct BrowseResult {
-  HRESULT query;
-  HRESULT firstBrowse;
-  HRESULT secondBrowse;
-  LONG listed;
-  LONG filled;
-  int noMemory;
-  int longerName;
-};
 // The same, with *seen, when given, saying what each step returned.
 TagNameTable BrowseTagNames(IOPCServer *server, StopCheck stopRequested, BrowseResult *seen);
 

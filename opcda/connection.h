@@ -1,6 +1,7 @@
 // Connection to the one OPC DA server this monitor watches.
 #pragma once
 
+#include "call_results.h"
 #include "opcda.h"
 // SERVER_PROGID, fixed at build time (-DOPCMON_SERVER_PROGID=<ProgID>).
 #include "server_progid.h"
@@ -11,14 +12,6 @@
 // not offer IOPCServer.
 IOPCServer *ConnectServer();
 
-// What one activation saw, for a caller that must tell its causes apart:
-// the name's lookup, the activation call and its one MULTI_QI entry
-// (S_OK where a step was not reached).
-struct ActivationResult {
-  HRESULT lookup;
-  HRESULT activation;
-  HRESULT entry;
-};
 
 // The same for the server registered under `name` (a ProgID or a braced
 // CLSID), activated in the class contexts `context` (CLSCTX_ALL is what the

@@ -124,7 +124,7 @@ WalkSeen Healthy() {
   WalkSeen seen{};
   seen.subject = L"the monitor";
   seen.name = L"OPC.Brenvick.1";
-  seen.listed = seen.filled = seen.tags = seen.registered = seen.records = 7;
+  seen.browse.listed = seen.browse.filled = seen.tags = seen.registered = seen.records = 7;
   seen.groupCreated = 1;
   seen.qualities = {{L"good", 7}};
   seen.state = 1;
@@ -144,19 +144,19 @@ struct Outcome {
 TEST(Decisions, EachStageGivesItsLineVerdictAndStatus) {
   const Outcome rows[] = {
       {"the second browse fails alone: the browse says so", DecideBrowse,
-       [](WalkSeen &s) { s.secondBrowse = kFail, s.filled = 0; },
+       [](WalkSeen &s) { s.browse.secondBrowse = kFail, s.browse.filled = 0; },
        L"7 tags listed, then the second flat browse fails with 0x80004005", L"", L"ok", 0},
       {"... and the first nameless tag ends the registration, not AddItems", DecideItems,
-       [](WalkSeen &s) { s.secondBrowse = kFail, s.filled = 0, s.registered = 0, s.nameless = 1,
+       [](WalkSeen &s) { s.browse.secondBrowse = kFail, s.browse.filled = 0, s.registered = 0, s.nameless = 1,
                          s.failedTag = L"tag 1 of 7"; },
        L"tag 1 of 7 has no name", L"stops right after ENTER (\"group released\", \"server released\"): the second "
        L"flat browse fails with 0x80004005", L"rejects", 1},
       {"the second browse delivers fewer names", DecideItems,
-       [](WalkSeen &s) { s.filled = s.registered = 3, s.nameless = 1, s.failedTag = L"tag 4 of 7"; },
+       [](WalkSeen &s) { s.browse.filled = s.registered = 3, s.nameless = 1, s.failedTag = L"tag 4 of 7"; },
        L"delivers only 3 of the 7 names", L"so tag 4 of 7 has no name", L"rejects", 1},
-      {"no memory for the table is said as such", DecideBrowse, [](WalkSeen &s) { s.noMemory = 1; },
+      {"no memory for the table is said as such", DecideBrowse, [](WalkSeen &s) { s.browse.noMemory = 1; },
        L"no memory for the table", L"lists 7 tags and polls screens without records", L"longer", 1},
-      {"a longer name in the second browse", DecideBrowse, [](WalkSeen &s) { s.longerName = 1; },
+      {"a longer name in the second browse", DecideBrowse, [](WalkSeen &s) { s.browse.longerName = 1; },
        L"longer than any of the first", L"polls screens without records", L"memory", 1},
       {"IOPCSyncIO granted for one read, refused for the other: records, status 0", DecideReads,
        [](WalkSeen &s) { s.tags = s.registered = 2, s.records = 1, s.qualities = {{L"good", 1}},

@@ -12,6 +12,7 @@
 #include "journal.h"
 #include "local_server.h"
 #include "module.h"
+#include "scenarios.h"
 
 namespace {
 
@@ -71,6 +72,9 @@ int Serve() {
   g_main_thread = GetCurrentThreadId();
   simserver::SetIdleHandler(QuitWhenIdle);
   int status = 1;
+  // A server slow to start: COM's activation waits until the class object
+  // is registered.
+  simserver::StagedStart();
   IClassFactory *factory = nullptr;
   if (SUCCEEDED(simserver::CreateClassFactory(false, IID_IClassFactory, reinterpret_cast<void **>(&factory)))) {
     // One client per process, each with the scenario of the process that

@@ -2,13 +2,16 @@
 
 #include <cwchar>
 
+#include "journal.h"
+
 namespace simserver {
 namespace {
 
 // The first entry is the default. To add a scenario, add a row.
 // Columns: name, address space, refuse groups, no IOPCSyncIO, item AddItems
 // rejects, item whose reads fail, values in their own types, delay of a browse,
-// and where given, delay of a read.
+// and where given, delay of a read, death in the first read, delay of the
+// start, flat browses after the first failing, texts ending in CR LF.
 const Scenario kScenarios[] = {
     {L"default", BuildDefaultSpace, false, false, nullptr, nullptr, false, 0},
     {L"fixed", BuildFixedSpace, false, false, nullptr, nullptr, false, 0},
@@ -35,13 +38,19 @@ const Scenario kScenarios[] = {
     {L"hostile-rejected", BuildHostileNamesSpace, false, false, L"Title\x1B]0;pwned\x07", nullptr, false, 0},
     // A server that dies in its first read.
     {L"dies-in-read", BuildFixedSpace, false, false, nullptr, nullptr, false, 0, 0, true},
+    // A server that takes its time to start: COM's activation waits for it
+    // (under Wine up to 30 s for an EXE).
+    {L"slow-start", BuildFixedSpace, false, false, nullptr, nullptr, false, 0, 0, false, 15000},
+    // The monitor's second browse, the one that fills its table, fails.
+    {L"second-browse-fails", BuildFixedSpace, false, false, nullptr, nullptr, false, 0, 0, false, 0, true},
+    // A refused group, and the texts for its code as many servers pass them
+    // on, with the system's line break.
+    {L"texts-crlf", BuildFixedSpace, true, false, nullptr, nullptr, false, 0, 0, false, 0, false, true},
 };
 
 constexpr wchar_t kVariable[] = L"BRENVICK_SIM_SCENARIO";
 
-}  // namespace
-
-void StagedDelay(DWORD milliseconds) {
+void WINAPI WaitAlertably(DWORD milliseconds) {
   const ULONGLONG end = GetTickCount64() + milliseconds;
   DWORD left = milliseconds;
   // An APC ends the wait early; the delay goes on.
@@ -51,6 +60,21 @@ void StagedDelay(DWORD milliseconds) {
     if (now >= end) break;
     left = static_cast<DWORD>(end - now);
   }
+}
+
+void(WINAPI *g_wait)(DWORD) = WaitAlertably;
+
+}  // namespace
+
+void StagedDelay(DWORD milliseconds) { g_wait(milliseconds); }
+
+void SetDelayWait(void(WINAPI *wait)(DWORD)) { g_wait = wait != nullptr ? wait : WaitAlertably; }
+
+void StagedStart() {
+  const DWORD delay = CurrentScenario().start_delay_ms;
+  if (delay == 0) return;
+  Journal("slow start");
+  StagedDelay(delay);
 }
 
 const Scenario &CurrentScenario() {

@@ -20,6 +20,9 @@ struct Scenario {
   DWORD browse_delay_ms;             // each BrowseOPCItemIDs takes this long (and says so in the journal)
   DWORD read_delay_ms = 0;           // each Read takes this long, INFINITE: never returns (and says so in the journal)
   bool ends_in_read = false;         // the server's process ends in its first Read (for the EXE: its client sees it die)
+  DWORD start_delay_ms = 0;          // the server takes this long to start (and says so in the journal)
+  bool later_browses_fail = false;   // a server object's flat browses after its first fail with E_FAIL
+  bool texts_end_in_crlf = false;    // GetErrorString's texts end in CR LF, as the system's come
 };
 
 // What a server object and its groups share for their whole life.
@@ -34,6 +37,15 @@ struct Simulation {
 // I/O does, alertably: under Wine a plain Sleep in the monitor's thread
 // holds back the Ctrl+C a terminal sends until it ends.
 void StagedDelay(DWORD milliseconds);
+
+// The current scenario's start delay, staged where a start waits in the
+// server's own code: in the EXE before it registers its class object, in
+// the DLL before it hands out its class object.
+void StagedStart();
+
+// The wait of every staged delay; the DLL's tests replace it to see a delay
+// without waiting it out. Null restores the alertable wait.
+void SetDelayWait(void(WINAPI *wait)(DWORD milliseconds));
 
 // The scenario named by the environment now; unknown names give the default.
 const Scenario &CurrentScenario();

@@ -157,6 +157,7 @@ class ServerObject final : public IOPCServer, public IOPCBrowseServerAddressSpac
   OPCHANDLE next_group_ = 1;
   DWORD next_group_name_ = 1;
   FILETIME start_time_;
+  bool browsed_flat_ = false;
   ULONG refs_ = 1;
 };
 
@@ -204,9 +205,12 @@ HRESULT STDMETHODCALLTYPE ServerObject::AddGroup(LPCWSTR szName, BOOL, DWORD dwR
 HRESULT STDMETHODCALLTYPE ServerObject::GetErrorString(HRESULT dwError, LCID, LPWSTR *ppString) {
   if (ppString == nullptr) return E_INVALIDARG;
   *ppString = nullptr;
+  // Some scenarios pass every text on with the system's line break, as many
+  // servers do.
+  const wchar_t *ending = simulation_->scenario->texts_end_in_crlf ? L"\r\n" : L"";
   for (const ErrorText &entry : kErrorTexts) {
     if (entry.code == dwError) {
-      *ppString = CopyTaskString(entry.text);
+      *ppString = CopyTaskString(entry.text, ending);
       return *ppString == nullptr ? E_OUTOFMEMORY : S_OK;
     }
   }
@@ -219,7 +223,7 @@ HRESULT STDMETHODCALLTYPE ServerObject::GetErrorString(HRESULT dwError, LCID, LP
   DWORD end = length;
   while (end > 0 && (system_text[end - 1] == L'\r' || system_text[end - 1] == L'\n')) --end;
   system_text[end] = L'\0';
-  *ppString = CopyTaskString(system_text);
+  *ppString = CopyTaskString(system_text, ending);
   LocalFree(system_text);
   return *ppString == nullptr ? E_OUTOFMEMORY : S_OK;
 }
@@ -296,6 +300,8 @@ HRESULT STDMETHODCALLTYPE ServerObject::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseF
   if (dwBrowseFilterType != OPC_BRANCH && dwBrowseFilterType != OPC_LEAF && dwBrowseFilterType != OPC_FLAT) {
     return E_INVALIDARG;
   }
+  const bool browsed_before = dwBrowseFilterType == OPC_FLAT && std::exchange(browsed_flat_, true);
+  if (browsed_before && simulation_->scenario->later_browses_fail) return E_FAIL;
   std::shared_ptr<StringList> names;
   try {
     names = std::make_shared<StringList>();

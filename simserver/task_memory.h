@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace simserver {
@@ -19,10 +20,15 @@ T *AllocTaskArray(DWORD count) {
   return static_cast<T *>(memory);
 }
 
-inline LPWSTR CopyTaskString(const wchar_t *text) {
-  const size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
-  auto *copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-  if (copy != nullptr) std::memcpy(copy, text, bytes);
+// `text` and then `ending`, as one string.
+inline LPWSTR CopyTaskString(const wchar_t *text, const wchar_t *ending = L"") {
+  const size_t length = std::wcslen(text);
+  const size_t tail = std::wcslen(ending);
+  auto *copy = static_cast<LPWSTR>(CoTaskMemAlloc((length + tail + 1) * sizeof(wchar_t)));
+  if (copy != nullptr) {
+    std::wmemcpy(copy, text, length);
+    std::wmemcpy(copy + length, ending, tail + 1);
+  }
   return copy;
 }
 

@@ -21,6 +21,8 @@ namespace {
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **);
 using NoArgumentFn = HRESULT(STDAPICALLTYPE *)();
 using TakeExcessReleasesFn = LONG(STDAPICALLTYPE *)();
+using DelayWaitFn = void(WINAPI *)(DWORD);
+using SetDelayWaitFn = void(STDAPICALLTYPE *)(DelayWaitFn);
 
 constexpr wchar_t kScenarioVariable[] = L"BRENVICK_SIM_SCENARIO";
 
@@ -29,6 +31,7 @@ struct SimServerDll {
   GetClassObjectFn get_class_object = nullptr;
   NoArgumentFn can_unload_now = nullptr;
   TakeExcessReleasesFn take_excess_releases = nullptr;
+  SetDelayWaitFn set_delay_wait = nullptr;
 };
 
 // SIMSERVER_DLL if set, otherwise simserver.dll beside this program.
@@ -52,6 +55,7 @@ const SimServerDll &Dll() {
       d.get_class_object = reinterpret_cast<GetClassObjectFn>(entry("DllGetClassObject"));
       d.can_unload_now = reinterpret_cast<NoArgumentFn>(entry("DllCanUnloadNow"));
       d.take_excess_releases = reinterpret_cast<TakeExcessReleasesFn>(entry("SimServerTakeExcessReleases"));
+      d.set_delay_wait = reinterpret_cast<SetDelayWaitFn>(entry("SimServerSetDelayWait"));
     }
     return d;
   }();
@@ -115,6 +119,7 @@ class SimServer : public ComTest {
   }
   void TearDown() override {
     SetEnvironmentVariableW(kScenarioVariable, nullptr);
+    if (Dll().set_delay_wait != nullptr) Dll().set_delay_wait(nullptr);
     if (Dll().take_excess_releases != nullptr) {
       EXPECT_EQ(Dll().take_excess_releases(), 0) << "extra Releases of the server's objects during the test";
     }
@@ -532,12 +537,13 @@ TEST_F(SimServer, FaultScenarios) {
     EXPECT_EQ(added.hr, S_FALSE);
     for (size_t i = 0; i < added.errors.size(); ++i) EXPECT_EQ(added.errors[i], i == 1 ? OPC_E_UNKNOWNITEMID : S_OK);
   }
-  {
-    Ref<IOPCServer> server = Create(L"group-refused");
+  for (const wchar_t *scenario : {L"group-refused", L"texts-crlf"}) {
+    Ref<IOPCServer> server = Create(scenario);
     OPCHANDLE h = 7;
     DWORD rate = 7;
     LPUNKNOWN unk = reinterpret_cast<LPUNKNOWN>(1);
-    EXPECT_EQ(server->AddGroup(L"", TRUE, 500, 0, nullptr, nullptr, 0, &h, &rate, IID_IOPCItemMgt, &unk), E_FAIL);
+    EXPECT_EQ(server->AddGroup(L"", TRUE, 500, 0, nullptr, nullptr, 0, &h, &rate, IID_IOPCItemMgt, &unk), E_FAIL)
+        << scenario;
     EXPECT_EQ(unk, nullptr);
     EXPECT_EQ(h, 0u);
     EXPECT_EQ(Browse(server.get(), 10), kFixedNames);
@@ -569,6 +575,53 @@ TEST_F(SimServer, FaultScenarios) {
     EXPECT_TRUE(SUCCEEDED(hr));
   }
   EXPECT_EQ(Browse(Create(L"no-such-scenario").get(), 50), kDefaultNames);
+}
+
+TEST_F(SimServer, SecondBrowseFailsEveryFlatBrowseOfAServerObjectAfterItsFirst) {
+  for (int object = 0; object < 2; ++object) {
+    Ref<IOPCServer> server = Create(L"second-browse-fails");
+    EXPECT_EQ(Browse(server.get(), 10), kFixedNames) << "server object " << object;
+    Ref<IOPCBrowseServerAddressSpace> browse;
+    ASSERT_EQ(server->QueryInterface(IID_IOPCBrowseServerAddressSpace, browse.put()), S_OK);
+    for (int later = 0; later < 2; ++later) {
+      LPENUMSTRING names = reinterpret_cast<LPENUMSTRING>(1);
+      EXPECT_EQ(browse->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, &names), E_FAIL) << "server object " << object;
+      EXPECT_EQ(names, nullptr);
+    }
+  }
+}
+
+TEST_F(SimServer, TextsEndInCrLfInTextsCrlfAndNowhereElse) {
+  Ref<IOPCServer> trimmed = Create();
+  Ref<IOPCServer> crlf = Create(L"texts-crlf");
+  // The server's own texts and the system's.
+  for (HRESULT code : {OPC_E_UNKNOWNITEMID, OPC_S_CLAMP, E_FAIL, E_OUTOFMEMORY}) {
+    LPWSTR text[2] = {};
+    ASSERT_EQ(trimmed->GetErrorString(code, 0, &text[0]), S_OK) << "code 0x" << std::hex << code;
+    ASSERT_EQ(crlf->GetErrorString(code, 0, &text[1]), S_OK) << "code 0x" << std::hex << code;
+    const std::wstring plain = text[0];
+    EXPECT_EQ(plain.find_last_not_of(L"\r\n") + 1, plain.size()) << "code 0x" << std::hex << code;
+    EXPECT_EQ(std::wstring(text[1]), plain + L"\r\n");
+    for (LPWSTR one : text) CoTaskMemFree(one);
+  }
+}
+
+std::vector<DWORD> g_delays;
+void WINAPI RecordDelay(DWORD milliseconds) { g_delays.push_back(milliseconds); }
+
+// Recorded, not waited: the activation stages the start's 15 s, and nothing
+// after it waits.
+TEST_F(SimServer, SlowStartWaitsFifteenSecondsInTheActivation) {
+  ASSERT_NE(Dll().set_delay_wait, nullptr);
+  Dll().set_delay_wait(RecordDelay);
+  for (const auto &row : {std::make_pair(L"fixed", std::vector<DWORD>{}),
+                          std::make_pair(L"slow-start", std::vector<DWORD>{15000})}) {
+    g_delays.clear();
+    Ref<IOPCServer> server = Create(row.first);
+    EXPECT_EQ(g_delays, row.second) << row.first;
+    EXPECT_EQ(Browse(server.get(), 10), kFixedNames) << row.first;
+    EXPECT_EQ(g_delays, row.second) << row.first << ": a delay after the activation";
+  }
 }
 
 TEST_F(SimServer, LargeScenarioHasTenThousandTags) {

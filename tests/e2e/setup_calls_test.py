@@ -1,10 +1,12 @@
 """The suites' set-up calls against a stand-in wine-run that answers with
 given statuses and output, no Wine: a call that Wine ended before the
 program ran is made once more and the log says so; a failure of the
-program's own is never retried, and fails with its status and output."""
+program's own, a crash among them, is never retried, and fails with its
+status and output. The reg rows also hold for prefix.sh's reg_add."""
 
 import io
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -21,6 +23,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import simulation  # noqa: E402
 
 SIMSERVER = "Z:\\build\\simserver\\simserver.exe"
+REG_ADD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine", "reg_add.sh")
+PAGE_FAULT = "wine: Unhandled page fault on read access to 0000000000000000 at address 000000014000151A"
 # (program, its answers in order, calls made, status returned, retried)
 ROWS = [
     ("regsvr32", ["127|", "0|"], 2, 0, True),
@@ -32,27 +36,40 @@ ROWS = [
     ("reg", ["1|reg: Unable to find the specified registry key"], 1, 1, False),
     (SIMSERVER, ["1|"], 1, 1, False),
     (SIMSERVER, ["53|", "0|"], 2, 0, True),
+    (SIMSERVER, [f"5|{PAGE_FAULT}", "0|"], 1, 5, False),
+    (SIMSERVER, ["99|wine: Unhandled exception 0xe06d7363 in thread 24 at address 7B012DA9", "0|"], 1, 99, False),
+    ("reg", ["127|", "0|"], 2, 0, True),
+    ("reg", ["1|wine: a wine server seems to be running, but I cannot connect to it.", "0|"], 2, 0, True),
+    ("reg", [f"5|{PAGE_FAULT}", "0|"], 1, 5, False),
     ("winedbg.exe", ["127|"], 1, 127, False),
 ]
 
 
-def call(answers, program, check):
-    """The status, the log and the number of calls the stand-in saw."""
+def call(answers, program, check, shell=False):
+    """The status, the log and the number of calls the stand-in saw; with
+    shell, of prefix.sh's reg_add."""
     with open(f"{WINE_RUN}.answers", "w") as f, open(f"{WINE_RUN}.calls", "w"):
         f.write("".join(f"{a}\n" for a in answers))
-    with redirect_stdout(io.StringIO()) as log:
-        status = simulation.wine(program, "/s", "x.dll", check=check)
+    if shell:
+        run = subprocess.run(["sh", "-c", '. "$0" && reg_add "$@"', REG_ADD, "HKLM\\Key", "/v", "Name"],
+                             env=dict(os.environ, run=WINE_RUN), capture_output=True, text=True, timeout=30)
+        status, log = run.returncode, run.stdout
+    else:
+        with redirect_stdout(io.StringIO()) as out:
+            status = simulation.wine(program, "/s", "x.dll", check=check)
+        log = out.getvalue()
     with open(f"{WINE_RUN}.calls") as f:
-        return status, log.getvalue(), len(f.read())
+        return status, log, len(f.read())
 
 
 class SetUpCalls(unittest.TestCase):
     def test_only_what_wine_failed_before_the_program_ran_is_made_again(self):
         for program, answers, calls, status, retried in ROWS:
-            with self.subTest(program=program, answers=answers):
-                got, log, made = call(answers, program, check=False)
-                self.assertEqual((calls, status), (made, got), f"got (calls, status) {(made, got)}")
-                self.assertEqual((calls, retried), (log.count("set-up: "), "retried" in log), log)
+            for shell in [False, True] if program == "reg" else [False]:
+                with self.subTest(program=program, answers=answers, shell=shell):
+                    got, log, made = call(answers, program, check=False, shell=shell)
+                    self.assertEqual((calls, status), (made, got), f"got (calls, status) {(made, got)}")
+                    self.assertEqual((calls, retried), (log.count("set-up: "), "retried" in log), log)
 
     def test_a_failed_call_says_which_with_status_and_output(self):
         with self.assertRaises(AssertionError) as failure:

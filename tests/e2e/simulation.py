@@ -36,17 +36,23 @@ FIXED_NAMES = ["Int16.Fixed", "Int32.Fixed", "Temp_\u00b0C", "\u540d\u524d", "Te
 # ("wine: a wine server seems to be running, but I cannot connect to it.",
 # the start that meets a wineserver on its way out). Any other status of the
 # program's own is never retried: a registration that failed stays failed.
+# Nor is a crash, whatever its status: the program ran. Wine ends a crashed
+# program with the low byte of the exception code (0xC0000005 gives 5, not
+# a status of simserver.exe's own) and writes "wine: Unhandled page fault
+# ...", "wine: Unhandled exception ..." to standard error, which wine-run
+# passes on after standard output: found anywhere in the output, also after
+# an unfinished last line of the program's.
 OWN_STATUSES = {"regsvr32": {0, 1, 3, 4, 5}, "reg": {0, 1}, "simserver.exe": {0, 1}}
+CRASHED = "wine: Unhandled"
 
 
 def failed_before_running(program, status, output):
     own = OWN_STATUSES.get(program_name(program))
-    if own is None or status == 0:
+    if own is None or status == 0 or CRASHED in output:
         return False
     if status not in own:
         return True
-    return status == 1 and any(line.startswith("wine: ") and not line.startswith("wine: Unhandled")
-                               for line in output.splitlines())
+    return status == 1 and any(line.startswith("wine: ") for line in output.splitlines())
 
 
 def program_name(program):

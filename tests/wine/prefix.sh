@@ -12,19 +12,7 @@ export WINEPREFIX="$prefix"
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver32
 
-# reg add, made once more when Wine ended it before reg ran: with a status
-# reg never gives (it gives 0 and 1), or a 1 that Wine's loader explains.
-reg_add() {
-  out=$("$run" reg add "$@" /f 2>&1)
-  status=$?
-  if [ "$status" -gt 1 ] || { [ "$status" -eq 1 ] && printf '%s\n' "$out" | grep -q '^wine: [^U]'; }; then
-    echo "set-up: reg add $*: status $status, output: ${out:-none}; Wine failed it before it ran: retried"
-    out=$("$run" reg add "$@" /f 2>&1)
-    status=$?
-  fi
-  echo "set-up: reg add $*: status $status, output: ${out:-none}"
-  return "$status"
-}
+. "$(dirname "$0")/reg_add.sh"
 
 case "$action" in
 setup)

@@ -26,7 +26,7 @@ class Package(unittest.TestCase):
             [package] = glob.glob(os.path.join(out, "opc-console-monitor-1.1.1.10-win*.zip"))
             with zipfile.ZipFile(package) as z:
                 names = {os.path.basename(n): n for n in z.namelist() if not n.endswith("/")}
-                programs = ("monitor.exe", "opcdiag.exe", "simserver.dll", "simserver.exe", "opcproxy.dll")
+                programs = ("monitor.exe", "opcdiag.exe", "simserver.dll", "simserver.exe", "opcmon-ps.dll")
                 texts = ("try-the-simulation-server.txt", "why-the-monitor-shows-what-it-shows.txt")
                 self.assertEqual({*programs, *texts}, set(names))
                 machine = int(os.environ["OPCMON_PE_MACHINE"], 16)
@@ -34,7 +34,7 @@ class Package(unittest.TestCase):
                     got = pe_machine(z.read(names[program]))
                     self.assertEqual(machine, got, f"{program}: got machine 0x{got:x}, expected 0x{machine:x}")
                 text = z.read(names["try-the-simulation-server.txt"])
-                for command in (b"regsvr32 simserver.dll", b"regsvr32 opcproxy.dll", b"simserver.exe /RegServer"):
+                for command in (b"regsvr32 simserver.dll", b"regsvr32 opcmon-ps.dll", b"simserver.exe /RegServer"):
                     self.assertIn(command, text)
                 text = z.read(names["why-the-monitor-shows-what-it-shows.txt"])
                 for command in (b"opcdiag.exe --list", b"opcdiag.exe <ProgID>"):

@@ -38,8 +38,8 @@ std::wstring NextStep(HRESULT code, DWORD context) {
     return L"the server refuses IOPCServer: it is no OPC DA 2.0 server";
   }
   if (code == E_NOINTERFACE) {
-    return L"no proxy/stub for the OPC interfaces is registered (regsvr32 opcproxy.dll, or the OPC runtime), "
-           L"or the server refuses IOPCServer";
+    return L"no proxy/stub for the OPC interfaces is registered (regsvr32 \"<the zip's folder>\\opcmon-ps.dll\", "
+           L"or the OPC runtime), or the server refuses IOPCServer";
   }
   if (code == REGDB_E_CLASSNOTREG || code == CLASS_E_CLASSNOTAVAILABLE) {
     return L"no server of this class is registered for this context";

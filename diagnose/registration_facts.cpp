@@ -185,8 +185,8 @@ std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
     for (size_t i = 0; i < gaps.size(); ++i)
       fact += (i == 0 ? L"" : L"; ") + gaps[i] + L" for " + NamesText(gapNames[i]);
     ReportLine(Check::kFail, "proxy/stub", side + L": " + fact,
-               L"register opcproxy.dll of the " + std::wstring(view == KEY_WOW64_32KEY ? L"win32" : L"win64") +
-                   L" zip with regsvr32, or install the OPC runtime");
+               L"regsvr32 \"<the folder of the " + std::wstring(view == KEY_WOW64_32KEY ? L"win32" : L"win64") +
+                   L" zip>\\opcmon-ps.dll\", or install the OPC runtime");
     if (cause.empty()) {
       cause = L"no proxy/stub for " + NamesText(missing) + L" in the " + ViewText(view).substr(0, 6) +
               L" registry view" + (monitors ? L" (the monitor's side)" : L" (the server's side)");

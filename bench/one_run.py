@@ -12,7 +12,7 @@ printing the names), the registration time (ENTER to "Items OK"), the
 length of polling cycles (each is the 500 ms wait plus the clear and the
 reads and records of all items), and the monitor's resident memory.
 --out-of-process runs the server as simserver.exe in a process of its own
-(through opcproxy.dll) instead of simserver.dll in the monitor's.
+(through opcmon-ps.dll) instead of simserver.dll in the monitor's.
 --kill-server then kills that process while polling and reports the cycles
 with the server gone and how long ESC takes to "server released".
 --json prints the figures as one JSON object instead."""
@@ -42,7 +42,7 @@ monitor = os.path.join(tree, "monitor", "monitor.exe")
 os.environ.update(OPCMON_WINE_RUN=wine_run, OPCMON_MONITOR=monitor,
                   OPCMON_SIMSERVER=os.path.join(tree, "simserver", "simserver.dll"),
                   OPCMON_SERVER_EXE=os.path.join(tree, "simserver", "simserver.exe") if out_of_process else "",
-                  OPCMON_PROXIES=os.path.join(tree, "opcproxy", "opcproxy.dll"))
+                  OPCMON_PROXIES=os.path.join(tree, "opcproxy", "opcmon-ps.dll"))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from simulation import (register_simserver, restart_wineserver, server_processes,  # noqa: E402
                         unregister_simserver)

@@ -64,12 +64,12 @@ class ServerExeTree(Tree):
     def setup(self):
         super().setup()
         self.wine("regsvr32", "/s", "/u", windows_path(self.simserver))
-        self.wine("regsvr32", "/s", windows_path(os.path.join(self.dir, "opcproxy", "opcproxy.dll")))
+        self.wine("regsvr32", "/s", windows_path(os.path.join(self.dir, "opcproxy", "opcmon-ps.dll")))
         self.wine(os.path.join(self.dir, "simserver", "simserver.exe"), "/RegServer")
 
     def teardown(self):
         self.wine(os.path.join(self.dir, "simserver", "simserver.exe"), "/UnregServer")
-        self.wine("regsvr32", "/s", "/u", windows_path(os.path.join(self.dir, "opcproxy", "opcproxy.dll")))
+        self.wine("regsvr32", "/s", "/u", windows_path(os.path.join(self.dir, "opcproxy", "opcmon-ps.dll")))
 
 
 def main():

@@ -1,4 +1,4 @@
-// The class of the proxy/stub factory in opcproxy.dll, and the interfaces it
+// The class of the proxy/stub factory in opcmon-ps.dll, and the interfaces it
 // marshals.
 #pragma once
 

@@ -4,6 +4,9 @@
 #   install-deps.sh x86_64   the 64-bit monitor on Wine (the run command)
 #   install-deps.sh i686     the 32-bit monitor on Wine
 #   install-deps.sh all      everything the tests need (the default)
+# Every scope configures a tree with its tests, which needs python3 (any on
+# PATH will do; a Debian one only when there is none) and make for CMake's
+# Makefiles; the tests also build natively with the host's g++.
 # Wine's 32-bit half comes with its 64-bit half in one apt call, whatever the
 # scope, so that both come from one index even on a day when a package
 # mirror serves one architecture's index half synced; if the install fails
@@ -20,8 +23,9 @@ case "$scope" in
 esac
 no_32bit=$(bash "$(dirname "$0")/host-runs-32bit.sh")
 
-pkgs=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64 cmake googletest)
-tools=(x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres x86_64-w64-mingw32-widl "$wine_dir/wine64" cmake)
+pkgs=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64 cmake make googletest)
+tools=(x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres x86_64-w64-mingw32-widl "$wine_dir/wine64" cmake make
+       python3)
 if [ -z "$no_32bit" ]; then
   pkgs+=(wine32:i386)
   tools+=("$wine_dir/wine")
@@ -33,8 +37,8 @@ if [ "$scope" != x86_64 ]; then
 fi
 if [ "$scope" = all ]; then
   # unicode-data: the data files the table of escaped code points is held against.
-  pkgs+=(tmux unicode-data)
-  tools+=(tmux python3)
+  pkgs+=(tmux unicode-data g++)
+  tools+=(tmux g++)
 fi
 
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -42,8 +46,7 @@ need=()
 for pkg in "${pkgs[@]}"; do
   have "$pkg" || need+=("$pkg")
 done
-# Any python3 on PATH will do for the tests; a Debian one only when there is none.
-if [ "$scope" = all ] && ! command -v python3 >/dev/null; then need+=(python3); fi
+command -v python3 >/dev/null || need+=(python3)
 
 if [ ${#need[@]} -gt 0 ]; then
   # sudo resets the environment: the frontend setting goes through env, so

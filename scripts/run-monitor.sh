@@ -5,7 +5,7 @@
 # on Wine in this terminal.
 #   scripts/run-monitor.sh [x86_64|i686]                   simserver.dll, in the monitor's process
 #   scripts/run-monitor.sh --out-of-process [x86_64|i686]  simserver.exe, a process of its own, through
-#                                                          the proxy/stub opcproxy.dll
+#                                                          the proxy/stub opcmon-ps.dll
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,7 +36,7 @@ dll=$(windows_path "$tree/simserver/simserver.dll")
 # two stays registered.
 if [ -n "$out_of_process" ]; then
   "$run" regsvr32 /s /u "$dll"
-  "$run" regsvr32 /s "$(windows_path "$tree/opcproxy/opcproxy.dll")"
+  "$run" regsvr32 /s "$(windows_path "$tree/opcproxy/opcmon-ps.dll")"
   "$run" "$tree/simserver/simserver.exe" /RegServer
 else
   "$run" "$tree/simserver/simserver.exe" /UnregServer

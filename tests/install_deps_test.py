@@ -12,7 +12,7 @@ import unittest
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "install-deps.sh")
 TOOLS = ["x86_64-w64-mingw32-g++-posix", "x86_64-w64-mingw32-windres", "x86_64-w64-mingw32-widl", "cmake",
-         "i686-w64-mingw32-g++-posix", "i686-w64-mingw32-windres", "tmux", "python3"]
+         "i686-w64-mingw32-g++-posix", "i686-w64-mingw32-windres", "tmux", "python3", "make", "g++"]
 
 # apt-get: logs every call and the frontend it was given; `update` exits
 # FAKE_UPDATE_STATUS; `install` fails like a broken mirror unless its mode
@@ -67,6 +67,16 @@ def codename():
         return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)["VERSION_CODENAME"].strip('"')
 
 
+# What a bare Debian lacks for each scope's configure and build: every scope
+# configures a tree with its tests (python3, make); only the tests' scope
+# builds natively (g++) and drives terminals (tmux).
+SCOPES = [
+    ("x86_64", {"python3", "make", "cmake", "googletest", "libwine-dev"}, {"g++", "tmux", "g++-mingw-w64-i686-posix"}),
+    ("i686", {"python3", "make", "g++-mingw-w64-i686-posix"}, {"g++", "tmux"}),
+    ("all", {"python3", "make", "g++", "tmux", "unicode-data", "g++-mingw-w64-i686-posix"}, set()),
+]
+
+
 class InstallDeps(unittest.TestCase):
     def setUp(self):
         self.fake = tempfile.mkdtemp(prefix="install-deps-")
@@ -115,6 +125,18 @@ class InstallDeps(unittest.TestCase):
 
         again, calls_after = self.run_script("all", install="target", update_status=100)
         self.assertEqual((0, "", calls), (again.returncode, again.stderr, calls_after))
+
+    def test_each_scope_installs_what_a_bare_debian_lacks_for_its_tree(self):
+        for scope, wanted, unwanted in SCOPES:
+            with self.subTest(scope=scope):
+                self.tearDown()
+                self.setUp()
+                done, calls = self.run_script(scope)
+                self.assertEqual(0, done.returncode, done.stderr)
+                [install] = self.installs(calls)
+                packages = set(install.split()[2:])
+                self.assertEqual(set(), wanted - packages, install)
+                self.assertEqual(set(), unwanted & packages, install)
 
     def test_install_failing_in_both_ways_stops_with_one_line_naming_packages_and_apt(self):
         done, calls = self.run_script("all", install="never")

@@ -1,4 +1,4 @@
-// The monitor's calls through the proxy/stub of opcproxy.dll to fakes in
+// The monitor's calls through the proxy/stub of opcmon-ps.dll to fakes in
 // another apartment of this process, as to a server in a process of its
 // own: a failing call still brings back what the server handed out (the
 // stub marshals out-parameters whatever the result), and the monitor frees
@@ -31,7 +31,7 @@ const IID *const kMarshalled[] = {&IID_IOPCServer, &IID_IOPCBrowseServerAddressS
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE *)(REFCLSID, REFIID, void **);
 
-// Makes opcproxy.dll the proxy/stub of the OPC interfaces for the calling
+// Makes opcmon-ps.dll the proxy/stub of the OPC interfaces for the calling
 // thread's apartment; CoRevokeClassObject with the cookie, or the
 // apartment's end, undoes it. 0 when it could not.
 DWORD UseProxyStub() {
@@ -121,7 +121,7 @@ class MarshalledTest : public ComTest {
     ComTest::SetUp();
     if (HasFatalFailure()) return;
     cookie_ = UseProxyStub();
-    ASSERT_NE(0u, cookie_) << "opcproxy.dll (OPCPROXY_DLL) not usable as the proxy/stub";
+    ASSERT_NE(0u, cookie_) << "opcmon-ps.dll (OPCPROXY_DLL) not usable as the proxy/stub";
   }
   void TearDown() override {
     if (cookie_ != 0) CoRevokeClassObject(cookie_);

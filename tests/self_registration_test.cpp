@@ -1,4 +1,4 @@
-// Self-registration of opcproxy.dll, simserver.exe and simserver.dll beside
+// Self-registration of opcmon-ps.dll, simserver.exe and simserver.dll beside
 // it, in the registry of the machine: the tests' own prefix under Wine. Each
 // writes what COM needs, never replaces a key that names another class, and
 // removes only its own. A machine where the simulation server (or another

@@ -140,7 +140,7 @@ ROWS = [
     (f"a {OTHER}-bit server EXE, by its PE header, with the proxy/stub in the monitor's view only",
      stage_other_exe_with_own_proxy, [SIM_CLASS],
      [rf"^ok    server file +LocalServer32 \({OTHER}-bit view\): .*simserver\.exe, {OTHER}-bit$",
-      rf"^ok    proxy/stub +{OWN}-bit view \(the monitor's\): the four interfaces through .*opcproxy\.dll$",
+      rf"^ok    proxy/stub +{OWN}-bit view \(the monitor's\): the four interfaces through .*opcmon-ps\.dll$",
       rf"^FAIL  proxy/stub +{OTHER}-bit view \(the server's\): no ProxyStubClsid32 for {INTERFACES}; next: ",
       verdict(SIM_CLASS, rf"no proxy/stub for {INTERFACES} in the {OTHER}-bit registry view \(the server's side\)$")],
      1, remove_other_exe_and_proxy),

@@ -189,7 +189,9 @@ Decision DecideBrowse(const WalkSeen &seen) {
   // Fewer names than listed: the monitor goes on, and the first tag without
   // a name ends its registration (the items stage says so).
   if (Failed(seen.browse.secondBrowse) || seen.browse.filled < seen.browse.listed) {
-    return Goes(Check::kFail, "browse", listed + SecondBrowse(seen), kBrowseDocs);
+    Decision decision = Goes(Check::kFail, "browse", listed + SecondBrowse(seen), kBrowseDocs);
+    decision.asks = Failed(seen.browse.secondBrowse) ? seen.browse.secondBrowse : 0;
+    return decision;
   }
   return Goes(Check::kOk, "browse", Number(seen.browse.listed) + L" tags (the flat browse, twice)");
 }
@@ -215,8 +217,8 @@ Decision DecideItems(const WalkSeen &seen) {
   }
   if (seen.nameless) {
     const std::wstring cause = SecondBrowse(seen);
-    return Ends(Goes(Check::kFail, "items", seen.failedTag + L" has no name (" + cause + L"): AddItems is not called for it",
-                     kBrowseDocs),
+    return Ends(Goes(Check::kFail, "items", seen.failedTag + L" has no name (the browse line says why): AddItems is not "
+                     L"called for it", kBrowseDocs),
                 StopsAfterEnter(seen) + cause + L", so " + seen.failedTag + L" has no name and is not registered",
                 Failed(seen.browse.secondBrowse) ? seen.browse.secondBrowse : 0);
   }

@@ -28,7 +28,7 @@ struct Decision {
   // The monitor's outcome when this stage decides it; empty: the walk goes on.
   std::wstring verdict;
   int status;  // 0 when the monitor would show records, else 1
-  // A failure code whose server text the verdict would show; 0 for none.
+  // A failure code whose server text the decision would show; 0 for none.
   Code asks;
 };
 

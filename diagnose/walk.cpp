@@ -253,11 +253,13 @@ const Stage kStages[] = {
     {{"teardown", L"IOPCServer::Release", true, 60}, Connected, ReleaseServer, nullptr},
 };
 
-// The server's own text for the code a verdict names, asked once the
+// The server's own text for the code a decision names, asked once the
 // monitor's calls of the stage are made; then the stage decided again.
 void AskServerText(Walk &walk, const Stage &stage, Decision &decision) {
-  if (decision.asks == 0 || walk.server == nullptr || ServerGone(decision.asks)) return;
-  Decided(walk.seen.subject, decision.verdict, decision.status);
+  if (decision.asks == 0 || decision.asks == walk.seen.textOf || walk.server == nullptr || ServerGone(decision.asks)) {
+    return;
+  }
+  if (!decision.verdict.empty()) Decided(walk.seen.subject, decision.verdict, decision.status);
   LPWSTR text = nullptr;
   CallStarted(kErrorStringCall);
   const HRESULT hr = walk.server->GetErrorString(decision.asks, LOCALE_SYSTEM_DEFAULT, &text);
@@ -317,7 +319,7 @@ int WalkStages(const wchar_t *name) {
     // A stop during the row leaves it undecided: what it saw is cut short.
     if (stage.decide == nullptr || (!teardown && Stopped(walk, stage.call.stage))) continue;
     Decision decision = stage.decide(walk.seen);
-    if (!decision.verdict.empty()) AskServerText(walk, stage, decision);
+    AskServerText(walk, stage, decision);
     ReportLines(decision);
     if (decision.verdict.empty()) continue;
     walk.decided = true;

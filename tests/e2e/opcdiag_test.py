@@ -46,6 +46,14 @@ ROWS = [
     ("hostile-names", r"^ok    items +27 of 27", "the monitor polls 27 records a screen, qualities 27 good", 0, 3),
     ("hostile-rejected", r"^FAIL  items", r"the server rejects tag 1 of 27, Title\x1B]0;pwned\x07, with 0xC0040007",
      1, 2),
+    ("slow-start", r"^info  waiting +CoCreateInstanceEx\(CLSCTX_ALL\): no answer yet after 5 s; opcdiag waits 150 s",
+     POLLS_FIXED, 0, 3),
+    ("second-browse-fails", r"^FAIL  browse +7 tags listed, then the second flat browse fails with 0x80004005",
+     STOPS + "the second flat browse fails with 0x80004005 (E_FAIL", 1, 2),
+    # The server's texts end in CR LF: trimmed, and so the same as the
+    # system's, shown once.
+    ("texts-crlf", r"^FAIL  group +AddGroup \"grp 1\": 0x80004005 \(E_FAIL: Call failed\.\);", "refuses the group "
+     "with 0x80004005 (E_FAIL: Call failed.)", 1, 1),
     ("large", r"^ok    items +10000 of 10000", "the monitor polls 10000 records a screen, qualities 10000 good", 0, 3),
 ]
 if SERVER_EXE:

@@ -40,12 +40,10 @@ std::wstring InView(const std::wstring &path, REGSAM view) {
 // One path a key may mean, where the loader or CreateProcess would find it
 // for a process of the view's architecture.
 ServerFile Look(const std::wstring &named, const wchar_t *extension, REGSAM view) {
-  ServerFile file{named, PathForm::kEmpty, 0, 0, {0, 0}, false};
-  bool found = false;
-  file.form = class_keys::LocateFile(named, extension, &file.path, &found);
+  ServerFile file{named, PathForm::kEmpty, false, 0, {0, 0}, false};
+  file.form = class_keys::LocateFile(named, extension, &file.path, &file.found);
   const std::wstring inView = file.form == PathForm::kLocal ? InView(file.path, view) : file.path;
-  if (inView != file.path) found = class_keys::IsFile(file.path = inView);
-  file.found = found;
+  if (inView != file.path) file.found = class_keys::IsFile(file.path = inView);
   return file;
 }
 
@@ -60,9 +58,9 @@ size_t ReadFileAt(void *handle, uint64_t offset, unsigned char *into, size_t siz
 // Opened for its data only, so that a server behind the name cannot act as
 // the user (no impersonation), and read only when it is a file on a disk.
 void ReadHeader(ServerFile &file) {
-  HANDLE handle = CreateFileW(file.path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS,
-                              nullptr);
+  HANDLE handle =
+      CreateFileW(file.path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     file.openError = GetLastError();
     return;
@@ -89,25 +87,17 @@ ServerFile LocateServerFile(const std::wstring &value, int commandLine, REGSAM v
   }
   // Nothing there: named as far as it was tried (a command line whole).
   std::wstring shown = named.paths.empty() ? std::wstring() : named.paths.back() + (named.cut ? L" ..." : L"");
-  return ServerFile{shown, FormOfPath(shown), 0, 0, {0, 0}, named.cut};
+  return ServerFile{shown, FormOfPath(shown), false, 0, {0, 0}, named.cut};
 }
 
 std::wstring MachineText(WORD machine) {
-  switch (machine) {
-    case IMAGE_FILE_MACHINE_I386:
-      return L"32-bit";
-    case IMAGE_FILE_MACHINE_AMD64:
-      return L"64-bit";
-    case IMAGE_FILE_MACHINE_ARM64:
-      return L"ARM64";
-    case 0:
-      return L"no program";
-    default: {
-      wchar_t text[24];
-      swprintf(text, sizeof text / sizeof text[0], L"machine 0x%04X", static_cast<unsigned>(machine));
-      return text;
-    }
-  }
+  if (machine == 0) return L"no program";
+  if (machine == IMAGE_FILE_MACHINE_I386) return L"32-bit";
+  if (machine == IMAGE_FILE_MACHINE_AMD64) return L"64-bit";
+  if (machine == IMAGE_FILE_MACHINE_ARM64) return L"ARM64";
+  wchar_t text[24];
+  swprintf(text, sizeof text / sizeof text[0], L"machine 0x%04X", static_cast<unsigned>(machine));
+  return text;
 }
 
 REGSAM ViewOfMachine(WORD machine) { return machine == IMAGE_FILE_MACHINE_I386 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
@@ -120,13 +110,7 @@ bool TwoViews() {
 }
 
 std::vector<REGSAM> RegistryViews() {
-  if (TwoViews()) return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
-  return {KEY_WOW64_32KEY};
-}
-
-bool ParseGuid(const std::wstring &text, GUID *guid) {
-  // IIDFromString takes only the braced form, never a ProgID.
-  return text.size() == 38 && text.front() == L'{' && SUCCEEDED(IIDFromString(text.c_str(), guid));
+  return TwoViews() ? std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY} : std::vector<REGSAM>{KEY_WOW64_32KEY};
 }
 
 ClassFacts ReadClass(const std::wstring &clsid) {
@@ -138,19 +122,15 @@ ClassFacts ReadClass(const std::wstring &clsid) {
     if (facts.description.empty()) class_keys::ReadString(key, nullptr, &facts.description, view);
     if (facts.progid.empty()) class_keys::ReadString(key + L"\\ProgID", nullptr, &facts.progid, view);
     for (int local = 0; local < 2; ++local) {
-      ClassServer server{};
-      server.view = view;
-      server.local = local;
-      if (!class_keys::ReadPath(key + (local ? L"\\LocalServer32" : L"\\InprocServer32"), &server.value, view) &&
-          !class_keys::Exists(key + (local ? L"\\LocalServer32" : L"\\InprocServer32"), view)) {
-        continue;
-      }
+      ClassServer server{view, local, L"", {}};
+      const std::wstring serverKey = key + (local ? L"\\LocalServer32" : L"\\InprocServer32");
+      if (!class_keys::ReadPath(serverKey, &server.value, view) && !class_keys::Exists(serverKey, view)) continue;
       server.file = LocateServerFile(server.value, local, view);
       facts.servers.push_back(server);
     }
     std::wstring appid;
     GUID guid;
-    if (class_keys::ReadString(key, L"AppID", &appid, view) && ParseGuid(appid, &guid)) {
+    if (class_keys::ReadString(key, L"AppID", &appid, view) && class_keys::ParseGuid(appid, &guid)) {
       const std::wstring app = L"AppID\\" + class_keys::GuidText(guid);
       if (facts.remote.empty()) class_keys::ReadString(app, L"RemoteServerName", &facts.remote, view);
       if (facts.service.empty()) class_keys::ReadString(app, L"LocalService", &facts.service, view);

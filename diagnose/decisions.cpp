@@ -13,9 +13,7 @@ constexpr Code Hr(uint32_t value) { return static_cast<Code>(value); }
 constexpr Code kNoInterface = Hr(0x80004002), kAccessDenied = Hr(0x80070005), kClassNotRegistered = Hr(0x80040154),
                kClassNotAvailable = Hr(0x80040111);
 
-#define WIDE_TEXT(text) L##text
-#define WIDE(text) WIDE_TEXT(text)
-#define NAMED(name, value) {Hr(value), WIDE(#name)}
+#define NAMED(name, value) {Hr(value), L"" #name}
 struct NamedCode {
   Code code;
   const wchar_t *name;
@@ -45,11 +43,8 @@ std::wstring Number(int64_t value) { return std::to_wstring(value); }
 Decision Goes(Check kind, const char *stage, const std::wstring &fact, const std::wstring &next = L"") {
   return Decision{{Line{kind, stage, fact, next}}, L"", 0, 0};
 }
-Decision Ends(Decision decision, const std::wstring &verdict, Code asks = 0, int status = 1) {
-  decision.verdict = verdict;
-  decision.status = status;
-  decision.asks = asks;
-  return decision;
+Decision Ends(const Decision &decision, const std::wstring &verdict, Code asks = 0, int status = 1) {
+  return Decision{decision.lines, verdict, status, asks};
 }
 
 std::wstring NotInstantiated(const WalkSeen &seen) {
@@ -62,31 +57,30 @@ std::wstring StopsAfterEnter(const WalkSeen &seen) {
 
 const wchar_t *const kContextNames[] = {L"in-process (CLSCTX_INPROC_SERVER)", L"local server (CLSCTX_LOCAL_SERVER)",
                                         L"remote server (CLSCTX_REMOTE_SERVER)"};
-const wchar_t kProxyStubs[] = L"no proxy/stub for the OPC interfaces is registered (the proxy/stub lines above say "
-                              L"for which view), or the server refuses IOPCServer";
+const wchar_t kProxyStubs[] =
+    L"no proxy/stub for the OPC interfaces is registered (the proxy/stub lines above say "
+    L"for which view), or the server refuses IOPCServer";
 
 // What to do about a failed activation, from its code and the context it
 // was asked in (-1 for all of them, 0 in process).
 std::wstring NextStep(Code code, int context) {
   // In process no DCOM takes part: the DLL itself could not be loaded.
-  if (code == kAccessDenied && context == 0) {
+  if (code == kAccessDenied && context == 0)
     return L"the server's DLL cannot be loaded: its file is missing or not readable (see the registration lines)";
-  }
-  if (code == kAccessDenied) return L"DCOM refuses access: the System event log (DistributedCOM) names the class; dcomcnfg";
-  if (code == kNoInterface) {
+  if (code == kAccessDenied)
+    return L"DCOM refuses access: the System event log (DistributedCOM) names the class; dcomcnfg";
+  if (code == kNoInterface)
     return context == 0 ? L"the server refuses IOPCServer: it is no OPC DA 2.0 server" : kProxyStubs;
-  }
-  if (code == kClassNotRegistered || code == kClassNotAvailable) {
+  if (code == kClassNotRegistered || code == kClassNotAvailable)
     return L"no server of this class is registered for this context";
-  }
   if (code == Hr(0x80080005) || code == Hr(0x800401F5)) {
     return L"the server EXE did not start or did not register its class in time: run its LocalServer32 "
            L"command with -Embedding by hand; the System event log";
   }
-  if (code == Hr(0x80070002) || code == Hr(0x8007007E) || code == Hr(0x800401F8)) {
+  if (code == Hr(0x80070002) || code == Hr(0x8007007E) || code == Hr(0x800401F8))
     return L"the server's file is missing or is no DLL: reinstall the server";
-  }
-  if (code == Hr(0x800700C1)) return L"the server is of the other architecture: take the other monitor (win32 or win64 zip)";
+  if (code == Hr(0x800700C1))
+    return L"the server is of the other architecture: take the other monitor (win32 or win64 zip)";
   // Under Wine a local server without a proxy/stub fails this way too when
   // asked in every context; the activation per context then says which.
   if (ServerGone(code)) {
@@ -101,17 +95,24 @@ Code ActivationFailure(const WalkSeen &seen) {
   return Failed(seen.activation.entry) ? seen.activation.entry : kNoInterface;
 }
 
-const wchar_t kBrowseDocs[] = L"the server's documentation: some browse only hierarchically or need a configuration loaded";
+const wchar_t kBrowseDocs[] =
+    L"the server's documentation: some browse only hierarchically or need a configuration loaded";
 const wchar_t kReadsDocs[] = L"the server's documentation on synchronous reads from its cache";
 
 std::wstring SecondBrowse(const WalkSeen &seen) {
-  if (Failed(seen.browse.secondBrowse)) return L"the second flat browse fails with " + CodeText(seen, seen.browse.secondBrowse);
-  return L"the second flat browse delivers only " + Number(seen.browse.filled) + L" of the " + Number(seen.browse.listed) +
-         L" names";
+  if (Failed(seen.browse.secondBrowse))
+    return L"the second flat browse fails with " + CodeText(seen, seen.browse.secondBrowse);
+  return L"the second flat browse delivers only " + Number(seen.browse.filled) + L" of the " +
+         Number(seen.browse.listed) + L" names";
 }
 
 std::wstring StateName(uint32_t state) {
-  const wchar_t *const names[] = {L"unknown", L"running", L"failed", L"no configuration", L"suspended", L"test",
+  const wchar_t *const names[] = {L"unknown",
+                                  L"running",
+                                  L"failed",
+                                  L"no configuration",
+                                  L"suspended",
+                                  L"test",
                                   L"communication fault"};  // 6: OPC_STATUS_COMM_FAULT, from the 3.0 interfaces
   return names[state < 7 ? state : 0];
 }
@@ -123,16 +124,16 @@ Decision DecideActivation(const WalkSeen &seen) {
     const std::wstring code = CodeText(seen.activation.lookup, L"");
     return Ends(Goes(Check::kFail, "activation", L"CLSIDFromString(" + seen.name + L"): " + code,
                      L"install or register the server, or name one that --list shows"),
-                NotInstantiated(seen) + (seen.cause.empty() ? L"nothing is registered under that name (" + code + L")"
-                                                            : seen.cause));
+                NotInstantiated(seen) +
+                    (seen.cause.empty() ? L"nothing is registered under that name (" + code + L")" : seen.cause));
   }
-  if (!Failed(seen.activation.activation) && !Failed(seen.activation.entry)) {
+  if (!Failed(seen.activation.activation) && !Failed(seen.activation.entry))
     return Goes(Check::kOk, "activation", L"CoCreateInstanceEx(CLSCTX_ALL) gives IOPCServer");
-  }
   const Code failure = ActivationFailure(seen);
-  return Ends(Goes(Check::kFail, "activation", L"CoCreateInstanceEx(CLSCTX_ALL): " + CodeText(failure, L""),
-                   NextStep(failure, -1)),
-              NotInstantiated(seen) + (seen.cause.empty() ? HexCode(failure) + L": " + NextStep(failure, -1) : seen.cause));
+  return Ends(
+      Goes(Check::kFail, "activation", L"CoCreateInstanceEx(CLSCTX_ALL): " + CodeText(failure, L""),
+           NextStep(failure, -1)),
+      NotInstantiated(seen) + (seen.cause.empty() ? HexCode(failure) + L": " + NextStep(failure, -1) : seen.cause));
 }
 
 Decision DecideContexts(const WalkSeen &seen) {
@@ -140,16 +141,18 @@ Decision DecideContexts(const WalkSeen &seen) {
   std::wstring explains;
   for (int i = 0; i < seen.contextsTried; ++i) {
     const Code code = seen.contexts[i];
-    decision.lines.push_back(
-        {Check::kInfo, "activation", kContextNames[i] + (Failed(code) ? L": " + CodeText(code, L"") : L": gives IOPCServer"), L""});
+    const std::wstring fact = Failed(code) ? L": " + CodeText(code, L"") : L": gives IOPCServer";
+    decision.lines.push_back({Check::kInfo, "activation", kContextNames[i] + fact, L""});
     // The first context that has a server and fails is the one to explain.
     if (explains.empty() && Failed(code) && code != kClassNotRegistered && code != kClassNotAvailable) {
-      explains = std::wstring(kContextNames[i]) + L" activation fails with " + HexCode(code) + L": " + NextStep(code, i);
+      explains =
+          std::wstring(kContextNames[i]) + L" activation fails with " + HexCode(code) + L": " + NextStep(code, i);
     }
   }
   if (explains.empty()) {
-    explains = L"the class has no server registered for any context (no InprocServer32 or LocalServer32 key in the "
-               L"registry view of this process)";
+    explains =
+        L"the class has no server registered for any context (no InprocServer32 or LocalServer32 key in the "
+        L"registry view of this process)";
   }
   decision.verdict = NotInstantiated(seen) + (seen.cause.empty() ? explains : seen.cause);
   return decision;
@@ -176,14 +179,15 @@ Decision DecideBrowse(const WalkSeen &seen) {
   }
   const std::wstring listed = Number(seen.browse.listed) + L" tags listed, then ";
   // An empty table after a listing: "Items OK" and screens without records.
-  const std::wstring empty = seen.subject + L" lists " + Number(seen.browse.listed) + L" tags and polls screens without records: ";
+  const std::wstring empty =
+      seen.subject + L" lists " + Number(seen.browse.listed) + L" tags and polls screens without records: ";
   if (seen.browse.noMemory) {
     return Ends(Goes(Check::kFail, "browse", listed + L"no memory for the table of their names"),
                 empty + L"it has no memory for the table of their names");
   }
   if (seen.browse.longerName) {
-    return Ends(Goes(Check::kFail, "browse", listed + L"the second flat browse delivers a name longer than any of the first",
-                     kBrowseDocs),
+    return Ends(Goes(Check::kFail, "browse",
+                     listed + L"the second flat browse delivers a name longer than any of the first", kBrowseDocs),
                 empty + L"its second browse delivers a name longer than the first's longest");
   }
   // Fewer names than listed: the monitor goes on, and the first tag without
@@ -213,12 +217,15 @@ Decision DecideItems(const WalkSeen &seen) {
                 StopsAfterEnter(seen) + L"no memory for the item handles");
   }
   if (seen.registered == seen.tags) {
-    return Goes(Check::kOk, "items", Number(seen.tags) + L" of " + Number(seen.tags) + L" tags registered as items (VT_I2)");
+    return Goes(Check::kOk, "items",
+                Number(seen.tags) + L" of " + Number(seen.tags) + L" tags registered as items (VT_I2)");
   }
   if (seen.nameless) {
     const std::wstring cause = SecondBrowse(seen);
-    return Ends(Goes(Check::kFail, "items", seen.failedTag + L" has no name (the browse line says why): AddItems is not "
-                     L"called for it", kBrowseDocs),
+    return Ends(Goes(Check::kFail, "items",
+                     seen.failedTag + L" has no name (the browse line says why): AddItems is not "
+                                      L"called for it",
+                     kBrowseDocs),
                 StopsAfterEnter(seen) + cause + L", so " + seen.failedTag + L" has no name and is not registered",
                 Failed(seen.browse.secondBrowse) ? seen.browse.secondBrowse : 0);
   }
@@ -235,18 +242,19 @@ Decision DecideReads(const WalkSeen &seen) {
   const ReadFailures &sync = seen.syncRefused, &reads = seen.readsFailed;
   if (sync.count > 0) {
     const std::wstring code = CodeText(seen, sync.code);
-    const std::wstring fact = sync.count == seen.tags ? L"the group offers no IOPCSyncIO: " + code
-                                                      : L"the group refuses IOPCSyncIO for " + Number(sync.count) + L" of " +
-                                                            Number(seen.tags) + L" items, the first " + sync.firstTag +
-                                                            L", with " + code;
+    const std::wstring fact = sync.count == seen.tags
+                                  ? L"the group offers no IOPCSyncIO: " + code
+                                  : L"the group refuses IOPCSyncIO for " + Number(sync.count) + L" of " +
+                                        Number(seen.tags) + L" items, the first " + sync.firstTag + L", with " + code;
     decision.lines.push_back({Check::kFail, "reads", fact, kReadsDocs});
     failures.push_back(sync.count == seen.tags ? L"the group offers no IOPCSyncIO, its request gives " + code : fact);
     decision.asks = sync.code;
   }
   if (reads.count > 0 && seen.gone) {
-    failures.push_back(L"the server's process ended during the check: the Read of " + reads.firstTag + L", fails with " +
-                       CodeText(reads.code, L""));
-    decision.lines.push_back({Check::kFail, "reads", failures.back(), L"the server's own log; the Application event log"});
+    failures.push_back(L"the server's process ended during the check: the Read of " + reads.firstTag +
+                       L", fails with " + CodeText(reads.code, L""));
+    decision.lines.push_back(
+        {Check::kFail, "reads", failures.back(), L"the server's own log; the Application event log"});
   } else if (reads.count > 0) {
     const std::wstring fact = Number(reads.count) + (reads.count == 1 ? L" Read fails" : L" Reads fail") +
                               L" as a whole, the first of " + reads.firstTag + L", with " + CodeText(seen, reads.code);
@@ -259,9 +267,8 @@ Decision DecideReads(const WalkSeen &seen) {
     return decision;
   }
   std::wstring values = Number(seen.records) + (seen.records == 1 ? L" record a screen" : L" records a screen");
-  if (seen.unknownValues > 0) {
+  if (seen.unknownValues > 0)
     values += L", " + Number(seen.unknownValues) + L" of them ? (the server cannot give them as 16-bit integers)";
-  }
   if (seen.otherTypes > 0) values += L", " + Number(seen.otherTypes) + L" empty (values of another type)";
   values += L", qualities";
   for (size_t k = 0; k < seen.qualities.size(); ++k) {
@@ -277,12 +284,13 @@ Decision DecideStatus(const WalkSeen &seen) {
   if (Failed(seen.statusCode)) {
     const std::wstring code = CodeText(seen.statusCode, L"");
     if (!ServerGone(seen.statusCode)) return Goes(Check::kInfo, "status", L"IOPCServer::GetStatus: " + code);
-    return Goes(Check::kFail, "status", L"IOPCServer::GetStatus: " + code +
-                                            L": the server's process ended in this call, which only opcdiag makes",
-                L"the server's own log; the Application event log");
+    return Goes(
+        Check::kFail, "status",
+        L"IOPCServer::GetStatus: " + code + L": the server's process ended in this call, which only opcdiag makes",
+        L"the server's own log; the Application event log");
   }
-  const std::wstring fact =
-      seen.statusFact + StateName(seen.state) + L", " + Number(seen.groups) + (seen.groups == 1 ? L" group" : L" groups");
+  const std::wstring fact = seen.statusFact + StateName(seen.state) + L", " + Number(seen.groups) +
+                            (seen.groups == 1 ? L" group" : L" groups");
   if (seen.state == 1) return Goes(Check::kOk, "status", fact);
   return Goes(Check::kFail, "status", fact, L"the server's own diagnostics: a configuration to load, its devices");
 }
@@ -290,9 +298,8 @@ Decision DecideStatus(const WalkSeen &seen) {
 std::wstring FinalVerdict(const WalkSeen &seen, const std::wstring &decided, int status) {
   std::wstring verdict = decided;
   if (status != 0 && seen.state > 1) verdict += L"; the server says it is " + StateName(seen.state);
-  if (seen.diedIn != nullptr) {
+  if (seen.diedIn != nullptr)
     verdict += L"; then the server's process ended in " + std::wstring(seen.diedIn) + L", a call only opcdiag makes";
-  }
   return verdict;
 }
 
@@ -304,7 +311,8 @@ bool RemovesItems(const WalkSeen &seen) {
 std::wstring LeftBehind(bool server, bool group, int32_t items) {
   const std::wstring ends = L"opcdiag ends without the teardown: ";
   if (group) {
-    return ends + L"the group \"" + GROUP_NAME + L"\"" + (items > 0 ? L" and its " + Number(items) + L" items stay" : L" stays") +
+    return ends + L"the group \"" + GROUP_NAME + L"\"" +
+           (items > 0 ? L" and its " + Number(items) + L" items stay" : L" stays") +
            L" on the server until the server's own clean-up";
   }
   return server ? ends + L"its connection to the server stays until the server's own clean-up" : L"";
@@ -313,14 +321,10 @@ std::wstring LeftBehind(bool server, bool group, int32_t items) {
 std::wstring HungVerdict(const ServerCall &call, const std::wstring &what, const std::wstring &subject,
                          const std::wstring &decided, const std::wstring &left) {
   const std::wstring within = L" within " + Number(call.limitSeconds) + L" s";
-  std::wstring verdict;
-  if (call.monitorMakes) {
-    verdict = subject + L" hangs in " + what + L": no answer" + within;
-  } else if (!decided.empty()) {
-    verdict = decided + L"; then the server gives no answer to " + what + within + L", a call the monitor does not make";
-  } else {
-    verdict = L"no verdict: " + what + L" gives no answer" + within;
-  }
+  const std::wstring verdict = call.monitorMakes ? subject + L" hangs in " + what + L": no answer" + within
+                               : decided.empty() ? L"no verdict: " + what + L" gives no answer" + within
+                                                 : decided + L"; then the server gives no answer to " + what + within +
+                                                       L", a call the monitor does not make";
   return left.empty() ? verdict : verdict + L"; " + left;
 }
 

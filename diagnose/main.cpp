@@ -37,29 +37,28 @@ void PrintUsage() {
              L"Exit status: 0 when the monitor would show records, 1 otherwise, 2 for a usage error.\n");
 }
 
-bool IsOption(const wchar_t *argument) { return argument[0] == L'-' || argument[0] == L'/'; }
-
 int Run(int count, wchar_t **arguments) {
-  if (count == 2 && (wcscmp(arguments[1], L"--help") == 0 || wcscmp(arguments[1], L"-h") == 0 ||
-                     wcscmp(arguments[1], L"/?") == 0)) {
+  const wchar_t *argument = count == 2 ? arguments[1] : L"";
+  if (wcscmp(argument, L"--help") == 0 || wcscmp(argument, L"-h") == 0 || wcscmp(argument, L"/?") == 0) {
     PrintUsage();
     return 0;
   }
-  if (count > 2 || (count == 2 && IsOption(arguments[1]) && wcscmp(arguments[1], L"--list") != 0)) {
-    ReportText(L"opcdiag: " + (count > 2 ? L"one name at most" : L"unknown option " + Shown(arguments[1])) + L"\n");
+  const bool list = wcscmp(argument, L"--list") == 0;
+  if (count > 2 || ((argument[0] == L'-' || argument[0] == L'/') && !list)) {
+    ReportText(L"opcdiag: " + (count > 2 ? L"one name at most" : L"unknown option " + Shown(argument)) + L"\n");
     PrintUsage();
     return USAGE_ERROR;
   }
   (void)CoInitialize(nullptr);
   StartWatchdog();
   int status = 0;
-  if (count == 2 && wcscmp(arguments[1], L"--list") == 0) {
-    const ServerCall list = {"servers", L"reading the registry", false, 60};
-    CallStarted(list);
+  if (list) {
+    const ServerCall registry = {"servers", L"reading the registry", false, 60};
+    CallStarted(registry);
     (void)ListServers();
     CallEnded();
   } else {
-    status = WalkStages(count == 2 ? arguments[1] : SERVER_PROGID);
+    status = WalkStages(count == 2 ? argument : SERVER_PROGID);
   }
   CoUninitialize();
   return status;

@@ -1,6 +1,7 @@
-// Reading the registration; see registration_facts.h. The checks run in the
-// order COM itself takes: the ProgID gives the class, the class its server
-// keys, those their files; a server out of process needs the proxy/stub.
+// Reading the registration, and the servers registered; see
+// registration_facts.h. The checks run in the order COM itself takes: the
+// ProgID gives the class, the class its server keys, those their files; a
+// server out of process needs the proxy/stub.
 #include "registration_facts.h"
 
 #include <algorithm>
@@ -23,10 +24,6 @@ std::wstring ViewsText(const std::vector<REGSAM> &views) {
   return text;
 }
 
-std::wstring DescriptionText(const ClassFacts &facts) {
-  return facts.description.empty() ? std::wstring() : L" \"" + Shown(facts.description.c_str()) + L"\"";
-}
-
 std::wstring ServerKeyText(const ClassServer &server) {
   return std::wstring(server.local ? L"LocalServer32" : L"InprocServer32") + L" (" + ViewText(server.view) + L")";
 }
@@ -37,18 +34,16 @@ std::wstring MonitorFor(WORD machine) {
   return L"a monitor built for " + MachineText(machine);
 }
 
-// The ProgID in each view: the class it names, and CurVer where present.
-// Returns the cause when it names none; `named` gets the class it names in
-// any view, which tells more than the monitor's own view may.
+// The ProgID in each view and the class it names. Returns the cause when it
+// names none; `named` gets the class named in any view, which tells more
+// than the monitor's own view may.
 std::wstring CheckProgId(const wchar_t *name, int resolved, GUID *named) {
-  const std::wstring progid = name;
-  const std::wstring shown = Shown(name);
-  // A backslash would read another key than the ProgID's.
+  const std::wstring progid = name, shown = Shown(name);
   std::vector<REGSAM> present;
-  if (progid.find(L'\\') == std::wstring::npos && !progid.empty()) {
-    for (REGSAM view : RegistryViews()) {
-      if (class_keys::Exists(progid, view)) present.push_back(view);
-    }
+  for (REGSAM view : RegistryViews()) {
+    // A backslash would read another key than the ProgID's.
+    const bool key = !progid.empty() && progid.find(L'\\') == std::wstring::npos;
+    if (key && class_keys::Exists(progid, view)) present.push_back(view);
   }
   if (present.empty()) {
     const std::wstring servers = RegisteredNames(RegisteredServers());
@@ -57,48 +52,35 @@ std::wstring CheckProgId(const wchar_t *name, int resolved, GUID *named) {
     return L"nothing is registered under that ProgID in either registry view (the OPC DA servers registered: " +
            servers + L")";
   }
-  // One line per value, naming the views that hold it: on Windows both
-  // views share the ProgID keys, under Wine each view has its own.
+  // One line per class named, with the views that hold it: on Windows both
+  // views share the ProgID keys, under Wine each view has its own. An empty
+  // value: no CLSID subkey, or one without a class identifier.
   const REGSAM ownView = class_keys::OwnView();
-  struct Seen {
-    bool curVer;
-    std::wstring value;
-    std::vector<REGSAM> views;
-  };
-  std::vector<Seen> seen;
+  std::vector<std::pair<std::wstring, std::vector<REGSAM>>> values;
   int naming = 0;
   for (REGSAM view : present) {
-    for (const bool curVer : {false, true}) {
-      std::wstring value;
-      const bool read = class_keys::ReadString(progid + (curVer ? L"\\CurVer" : L"\\CLSID"), nullptr, &value, view);
-      if (!read && curVer) continue;
-      if (read && !curVer && naming == 0 && ParseGuid(value, named)) naming = 1;
-      auto same = std::find_if(seen.begin(), seen.end(), [&](const Seen &entry) {
-        return entry.curVer == curVer && entry.value == value && (read || entry.value.empty());
-      });
-      if (same == seen.end()) same = seen.insert(seen.end(), Seen{curVer, value, {}});
-      same->views.push_back(view);
-    }
+    std::wstring value;
+    if (class_keys::ReadString(progid + L"\\CLSID", nullptr, &value, view) && naming == 0)
+      naming = class_keys::ParseGuid(value, named);
+    auto same = std::find_if(values.begin(), values.end(), [&](const auto &entry) { return entry.first == value; });
+    (same == values.end() ? values.insert(values.end(), {value, {}}) : same)->second.push_back(view);
   }
-  for (const Seen &entry : seen) {
-    const std::wstring where = L" (" + ViewsText(entry.views) + L")";
-    const bool own = std::find(entry.views.begin(), entry.views.end(), ownView) != entry.views.end();
-    if (entry.curVer) {
-      ReportLine(Check::kInfo, "ProgID", L"CurVer names " + Shown(entry.value.c_str()) + where);
-    } else if (entry.value.empty()) {
+  for (const auto &[value, views] : values) {
+    const std::wstring where = L" (" + ViewsText(views) + L")";
+    if (value.empty()) {
       ReportLine(Check::kFail, "ProgID", shown + L" names no class (no CLSID subkey)" + where,
                  L"register the server again");
     } else {
       // What the monitor's own lookup cannot see is only information.
+      const bool own = std::find(views.begin(), views.end(), ownView) != views.end();
       ReportLine(resolved || own ? Check::kOk : Check::kInfo, "ProgID",
-                 shown + L" names the class " + Shown(entry.value.c_str()) + where);
+                 shown + L" names the class " + Shown(value) + where);
     }
   }
   if (resolved) return std::wstring();
   if (naming == 0) return L"the ProgID names no class (no CLSID subkey or no class identifier in it)";
-  if (std::find(present.begin(), present.end(), ownView) != present.end()) {
+  if (std::find(present.begin(), present.end(), ownView) != present.end())
     return L"the ProgID's CLSID subkey holds no class identifier the monitor can read";
-  }
   return L"the ProgID is registered only in the " + ViewsText(present) + L", which this monitor does not read";
 }
 
@@ -106,27 +88,23 @@ std::wstring CheckProgId(const wchar_t *name, int resolved, GUID *named) {
 std::wstring FileProblem(const ServerFile &file, int local) {
   const std::wstring path = ShownPath(file.path);
   if (file.path.empty()) return L"names no file";
-  if (file.form > PathForm::kRelative) return L"names " + path + L", " + PathFormText(file.form) + L", which opcdiag does not open";
+  if (file.form > PathForm::kRelative)
+    return L"names " + path + L", " + PathFormText(file.form) + L", which opcdiag does not open";
   if (!file.found) {
     return L"names " + path + L", which is not there" +
            (file.cut ? L" (unquoted: only its first " + std::to_wstring(MOST_PROGRAM_PATHS) +
                            L" words were tried; quote the program's path)"
-                         : L"");
+                     : L"");
   }
-  if (file.openError != 0) return L"names " + path + L", which cannot be read: " + CodeText(HRESULT_FROM_WIN32(file.openError), L"");
+  if (file.openError != 0)
+    return L"names " + path + L", which cannot be read: " + CodeText(HRESULT_FROM_WIN32(file.openError), L"");
   if (file.header.machine == 0) return L"names " + path + L", which is no program file (no PE header)";
   if (file.header.dll == local) {
-    return L"names " + path + (local ? L", a DLL: COM starts no DLL as a local server" : L", a program (EXE): COM loads only a DLL in process");
+    return L"names " + path +
+           (local ? L", a DLL: COM starts no DLL as a local server"
+                  : L", a program (EXE): COM loads only a DLL in process");
   }
   return std::wstring();
-}
-
-std::wstring ServerLine(const ClassServer &server, Check *kind, std::wstring *next) {
-  const std::wstring key = ServerKeyText(server), problem = FileProblem(server.file, server.local);
-  *kind = problem.empty() ? Check::kOk : Check::kFail;
-  *next = problem.empty() ? L"" : L"install the server again, or register it where it is now";
-  return problem.empty() ? key + L": " + ShownPath(server.file.path) + L", " + MachineText(server.file.header.machine)
-                         : key + L" " + problem;
 }
 
 // The proxy/stub of one interface in one view: what stands in its way,
@@ -134,21 +112,19 @@ std::wstring ServerLine(const ClassServer &server, Check *kind, std::wstring *ne
 std::wstring ProxyStubGap(const ProxiedInterface &entry, REGSAM view, std::wstring *file) {
   std::wstring named;
   GUID clsid;
-  if (!class_keys::ReadString(L"Interface\\" + GuidText(*entry.iid) + L"\\ProxyStubClsid32", nullptr, &named, view)) {
+  if (!class_keys::ReadString(L"Interface\\" + GuidText(*entry.iid) + L"\\ProxyStubClsid32", nullptr, &named, view))
     return L"no ProxyStubClsid32";
-  }
-  if (!ParseGuid(named, &clsid)) return L"a ProxyStubClsid32 that names no class (" + Shown(named.c_str()) + L")";
+  if (!class_keys::ParseGuid(named, &clsid))
+    return L"a ProxyStubClsid32 that names no class (" + Shown(named.c_str()) + L")";
   std::wstring value;
-  if (!class_keys::ReadPath(L"CLSID\\" + GuidText(clsid) + L"\\InprocServer32", &value, view)) {
+  if (!class_keys::ReadPath(L"CLSID\\" + GuidText(clsid) + L"\\InprocServer32", &value, view))
     return L"a proxy/stub class " + GuidText(clsid) + L" without InprocServer32";
-  }
   const ServerFile dll = LocateServerFile(value, 0, view);
   *file = ShownPath(dll.path);
   const std::wstring problem = FileProblem(dll, 0);
   if (!problem.empty()) return L"a proxy/stub class " + GuidText(clsid) + L" whose InprocServer32 " + problem;
-  if (ViewOfMachine(dll.header.machine) != view) {
+  if (ViewOfMachine(dll.header.machine) != view)
     return L"a proxy/stub DLL that is " + MachineText(dll.header.machine) + L" (" + *file + L")";
-  }
   return std::wstring();
 }
 
@@ -179,8 +155,8 @@ std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
   for (REGSAM view : views) {
     const bool monitors = view == class_keys::OwnView();
     const std::wstring side = ViewText(view) + (monitors ? L" (the monitor's)" : L" (the server's)");
-    std::vector<std::wstring> files, gaps, missing;
-    std::vector<std::vector<std::wstring>> gapNames;
+    std::vector<std::wstring> files, missing;
+    std::vector<std::pair<std::wstring, std::vector<std::wstring>>> gaps;  // what stands in the way, and for which
     for (const ProxiedInterface &entry : kProxiedInterfaces) {
       std::wstring file;
       const std::wstring gap = ProxyStubGap(entry, view, &file);
@@ -189,12 +165,8 @@ std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
         continue;
       }
       missing.push_back(entry.name);
-      const size_t at = static_cast<size_t>(std::find(gaps.begin(), gaps.end(), gap) - gaps.begin());
-      if (at == gaps.size()) {
-        gaps.push_back(gap);
-        gapNames.emplace_back();
-      }
-      gapNames[at].push_back(entry.name);
+      auto same = std::find_if(gaps.begin(), gaps.end(), [&](const auto &known) { return known.first == gap; });
+      (same == gaps.end() ? gaps.insert(gaps.end(), {gap, {}}) : same)->second.push_back(entry.name);
     }
     if (missing.empty()) {
       ReportLine(Check::kOk, "proxy/stub", side + L": the four interfaces through " + NamesText(files));
@@ -202,14 +174,42 @@ std::wstring CheckProxyStubs(const std::vector<REGSAM> &views) {
     }
     std::wstring fact;
     for (size_t i = 0; i < gaps.size(); ++i)
-      fact += (i == 0 ? L"" : L"; ") + gaps[i] + L" for " + NamesText(gapNames[i]);
-    ReportLine(Check::kFail, "proxy/stub", side + L": " + fact, L"install the OPC runtime, or " + RegisterProxyStub(view));
+      fact += (i == 0 ? L"" : L"; ") + gaps[i].first + L" for " + NamesText(gaps[i].second);
+    ReportLine(Check::kFail, "proxy/stub", side + L": " + fact,
+               L"install the OPC runtime, or " + RegisterProxyStub(view));
     if (cause.empty()) {
       cause = L"no proxy/stub for " + NamesText(missing) + L" in the " + ViewText(view).substr(0, 6) +
               L" registry view" + (monitors ? L" (the monitor's side)" : L" (the server's side)");
     }
   }
   return cause;
+}
+
+struct Version {
+  const GUID *category;
+  const wchar_t *text;
+};
+const Version kVersions[] = {
+    {&CATID_OPCDAServer10, L"1.0"}, {&CATID_OPCDAServer20, L"2.0"}, {&CATID_OPCDAServer30, L"3.0"}};
+
+// The versions the class lists, empty for none. The walk visits every class
+// of the view: most end at the first key, which they lack.
+std::wstring ListedVersions(const std::wstring &clsid, REGSAM view) {
+  const std::wstring categories = L"CLSID\\" + clsid + L"\\Implemented Categories";
+  std::wstring versions;
+  if (!class_keys::Exists(categories, view)) return versions;
+  for (const Version &version : kVersions) {
+    if (!class_keys::Exists(categories + L"\\" + class_keys::GuidText(*version.category), view)) continue;
+    versions += (versions.empty() ? L"" : L", ") + std::wstring(version.text);
+  }
+  return versions;
+}
+
+std::wstring ServerText(const ClassServer &server) {
+  const std::wstring problem = FileProblem(server.file, server.local);
+  return std::wstring(server.local ? L"EXE " : L"DLL ") +
+         (problem.empty() ? MachineText(server.file.header.machine) + L" " + ShownPath(server.file.path) : problem) +
+         L" (" + ViewText(server.view) + L")";
 }
 
 }  // namespace
@@ -236,29 +236,27 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   const std::wstring clsid = GuidText(named);
   const ClassFacts facts = ReadClass(clsid);
   if (StopRequested()) return findings;
-  if (facts.views.empty()) {
-    ReportLine(Check::kFail, "class", clsid + L" is not registered in either view", L"register the server again");
-    if (explains) findings.cause = L"its class " + clsid + L" is not registered in either registry view";
+  // The class's own keys missing: said, and the cause when it is the monitor's.
+  const auto missing = [&](const std::wstring &fact, const std::wstring &cause) {
+    ReportLine(Check::kFail, "class", clsid + fact + L" in either view", L"register the server again");
+    if (explains) findings.cause = cause + L" in either registry view";
     return findings;
-  }
-  ReportLine(Check::kOk, "class", clsid + DescriptionText(facts) + L" (" + ViewsText(facts.views) + L")");
+  };
+  if (facts.views.empty()) return missing(L" is not registered", L"its class " + clsid + L" is not registered");
+  const std::wstring description = facts.description.empty() ? L"" : L" \"" + Shown(facts.description) + L"\"";
+  ReportLine(Check::kOk, "class", clsid + description + L" (" + ViewsText(facts.views) + L")");
   if (!facts.remote.empty()) {
-    ReportLine(
-        Check::kInfo, "class",
-        L"its AppID names the remote server " + Shown(facts.remote.c_str()) + L": activation goes there through DCOM");
+    ReportLine(Check::kInfo, "class",
+               L"its AppID names the remote server " + Shown(facts.remote) + L": activation goes there through DCOM");
   }
   if (!facts.service.empty()) {
     ReportLine(Check::kInfo, "class",
-               L"its AppID names the Windows service " + Shown(facts.service.c_str()) +
+               L"its AppID names the Windows service " + Shown(facts.service) +
                    L": COM starts that service for a local activation");
   }
   if (facts.servers.empty() && facts.remote.empty() && facts.service.empty()) {
-    ReportLine(Check::kFail, "class", clsid + L" has no server key (InprocServer32 or LocalServer32) in either view",
-               L"register the server again");
-    if (explains) {
-      findings.cause = L"its class has no server key (InprocServer32 or LocalServer32) in either registry view";
-    }
-    return findings;
+    return missing(L" has no server key (InprocServer32 or LocalServer32)",
+                   L"its class has no server key (InprocServer32 or LocalServer32)");
   }
 
   const WORD own = OwnMachine();
@@ -271,13 +269,16 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
   if (local) proxyViews.push_back(ownView);
   for (const ClassServer &server : facts.servers) {
     if (StopRequested()) return findings;
-    Check kind;
-    std::wstring next;
-    const std::wstring fact = ServerLine(server, &kind, &next);
-    ReportLine(kind, "server file", fact, next);
-    if (kind != Check::kOk) {
+    const std::wstring key = ServerKeyText(server), problem = FileProblem(server.file, server.local);
+    if (!problem.empty()) {
+      ReportLine(Check::kFail, "server file", key + L" " + problem,
+                 L"install the server again, or register it where it is now");
       if (gone == nullptr) gone = &server;
-    } else if (server.local) {
+      continue;
+    }
+    ReportLine(Check::kOk, "server file",
+               key + L": " + ShownPath(server.file.path) + L", " + MachineText(server.file.header.machine));
+    if (server.local) {
       local = true;
       for (REGSAM view : {ownView, ViewOfMachine(server.file.header.machine)}) {
         if (std::find(proxyViews.begin(), proxyViews.end(), view) == proxyViews.end()) proxyViews.push_back(view);
@@ -311,7 +312,64 @@ RegistrationFindings CheckRegistration(const wchar_t *name) {
     findings.cause = L"the only server is in process and " + MachineText(machine) + L" (" +
                      ShownPath(otherArchitecture->file.path) + L"): take " + MonitorFor(machine);
   } else if (gone != nullptr) {
-    if (explains) findings.cause = L"its server key " + ServerKeyText(*gone) + L" " + FileProblem(gone->file, gone->local);
+    if (explains)
+      findings.cause = L"its server key " + ServerKeyText(*gone) + L" " + FileProblem(gone->file, gone->local);
   }
   return findings;
+}
+
+std::vector<ListedServer> RegisteredServers() {
+  std::vector<ListedServer> servers;
+  for (REGSAM view : RegistryViews()) {
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_READ | view, &classes) != ERROR_SUCCESS) continue;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+      DWORD length = sizeof name / sizeof name[0];
+      const LONG rc = RegEnumKeyExW(classes, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (rc == ERROR_MORE_DATA) continue;  // no class identifier is that long
+      if (rc != ERROR_SUCCESS || StopRequested()) break;
+      GUID clsid;
+      if (!class_keys::ParseGuid(name, &clsid)) continue;
+      const std::wstring text = class_keys::GuidText(clsid), versions = ListedVersions(text, view);
+      if (versions.empty()) continue;
+      const bool known =
+          std::any_of(servers.begin(), servers.end(), [&](const ListedServer &server) { return server.clsid == text; });
+      if (!known) servers.push_back({text, versions, ClassFacts()});
+    }
+    RegCloseKey(classes);
+  }
+  for (ListedServer &server : servers) server.facts = ReadClass(server.clsid);
+  return servers;
+}
+
+std::wstring RegisteredNames(const std::vector<ListedServer> &servers) {
+  constexpr size_t kNamed = 8;
+  std::wstring names;
+  for (size_t i = 0; i < servers.size() && i < kNamed; ++i) {
+    const ClassFacts &facts = servers[i].facts;
+    names += (i == 0 ? L"" : L", ") + (facts.progid.empty() ? servers[i].clsid : Shown(facts.progid.c_str()));
+  }
+  if (servers.size() > kNamed) names += L" and " + std::to_wstring(servers.size() - kNamed) + L" more";
+  return names.empty() ? L"none" : names;
+}
+
+int ListServers() {
+  const std::vector<ListedServer> servers = RegisteredServers();
+  for (const ListedServer &server : servers) {
+    const ClassFacts &facts = server.facts;
+    std::wstring line = (facts.progid.empty() ? L"" : Shown(facts.progid) + L" ") + server.clsid;
+    if (!facts.description.empty()) line += L" \"" + Shown(facts.description.c_str()) + L"\"";
+    line += L" (DA " + server.versions + L"):";
+    for (size_t i = 0; i < facts.servers.size(); ++i) line += (i == 0 ? L" " : L"; ") + ServerText(facts.servers[i]);
+    if (!facts.service.empty()) line += L"; service " + Shown(facts.service.c_str());
+    if (!facts.remote.empty()) line += L"; remote " + Shown(facts.remote.c_str());
+    if (facts.servers.empty() && facts.service.empty() && facts.remote.empty()) line += L" no server key";
+    ReportLine(Check::kInfo, "server", line);
+  }
+  const std::wstring views = TwoViews() ? L"the 64-bit and 32-bit registry views" : L"the registry";
+  ReportLine(Check::kInfo, "servers",
+             servers.empty() ? L"no OPC DA server (1.0, 2.0 or 3.0) is registered in " + views
+                             : std::to_wstring(servers.size()) + L" OPC DA server(s) registered in " + views);
+  return static_cast<int>(servers.size());
 }

@@ -3,26 +3,22 @@
 // console, UTF-8 to a file or pipe.
 #include "report.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include "output.h"
 
 namespace {
 
-CRITICAL_SECTION *Lock() {
-  static CRITICAL_SECTION lock;
-  static const bool ready = (InitializeCriticalSection(&lock), true);
-  (void)ready;
-  return &lock;
-}
+// Ready before main: the walk and the watchdog start after it.
+struct Lock {
+  Lock() { InitializeCriticalSection(&section); }
+  CRITICAL_SECTION section;
+} g_lock;
 
 }  // namespace
 
-void LockReport() { EnterCriticalSection(Lock()); }
-void UnlockReport() { LeaveCriticalSection(Lock()); }
+void LockReport() { EnterCriticalSection(&g_lock.section); }
+void UnlockReport() { LeaveCriticalSection(&g_lock.section); }
 
 void ReportText(const std::wstring &text) {
   LockReport();
@@ -47,9 +43,9 @@ void ReportVerdict(const std::wstring &verdict) { ReportText(L"verdict: " + verd
 
 std::wstring SystemText(Code code) {
   wchar_t *message = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
   std::wstring text;
   if (length > 0 && message != nullptr) text.assign(message, length);
   LocalFree(message);

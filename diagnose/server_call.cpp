@@ -46,8 +46,8 @@ void ReportUnanswered(const ServerCall &call, LONG tag) {
 }
 
 DWORD WINAPI Watch(void *) {
-  ULONGLONG seen = 0;   // the start of the call whose waiting lines were said
-  ULONGLONG said = 0;   // and after how many seconds the last one was
+  ULONGLONG seen = 0;  // the start of the call whose waiting lines were said
+  ULONGLONG said = 0;  // and after how many seconds the last one was
   for (;;) {
     Sleep(200);
     LockReport();
@@ -62,8 +62,8 @@ DWORD WINAPI Watch(void *) {
       if (seconds >= due) {
         said = due;
         ReportLine(Check::kInfo, "waiting",
-                   Waited(call, g_tag.load()) + L": no answer yet after " + std::to_wstring(due) + L" s; opcdiag waits " +
-                       std::to_wstring(call.limitSeconds) + L" s for it");
+                   Waited(call, g_tag.load()) + L": no answer yet after " + std::to_wstring(due) +
+                       L" s; opcdiag waits " + std::to_wstring(call.limitSeconds) + L" s for it");
       }
     }
     UnlockReport();
@@ -103,9 +103,8 @@ void Decided(const std::wstring &subject, const std::wstring &verdict, int statu
 
 int StartWatchdog() {
   HANDLE thread = CreateThread(nullptr, 0, Watch, nullptr, 0, nullptr);
-  if (thread == nullptr) return 0;
-  CloseHandle(thread);
-  return 1;
+  if (thread != nullptr) CloseHandle(thread);
+  return thread != nullptr;
 }
 
 std::wstring TagText(const TagNameTable &names, LONG tag) {

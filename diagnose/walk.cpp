@@ -1,12 +1,12 @@
-// The walk as a table; see walk.h. Each row holds its call as the watchdog
-// names it (and whether the monitor makes it, and its limit), the code that
-// runs it and the decision on what it saw, so that a label, a limit and a
-// verdict stand in one place. The monitor's calls are its own (opcda/);
-// the calls only opcdiag makes come after them, or where a failure needs
-// telling apart; the teardown is the monitor's. A stop request (Ctrl+C,
-// Ctrl+Break) is taken between any two steps.
+// The walk as a table; see walk.h. A row holds its call as the watchdog
+// names it (whether the monitor makes it, its limit), the code that runs it
+// and the decision on what it saw: a label, a limit and a verdict stand in
+// one place. The monitor's calls are its own (opcda/); opcdiag's own come
+// after them, or where a failure needs telling apart. A stop request
+// (Ctrl+C, Ctrl+Break) is taken between any two steps.
 #include "walk.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,10 +71,8 @@ void ActivatePerContext(Walk &walk, const ServerCall &) {
     IOPCServer *created = ConnectServer(walk.name, kContexts[i], &result);
     if (created != nullptr) created->Release();
     CallEnded();
-    walk.seen.contexts[i] = created != nullptr ? S_OK
-                            : FAILED(result.activation) ? result.activation
-                            : FAILED(result.entry)      ? result.entry
-                                                        : E_NOINTERFACE;
+    const HRESULT failure = FAILED(result.activation) ? result.activation : result.entry;
+    walk.seen.contexts[i] = created != nullptr ? S_OK : FAILED(failure) ? failure : E_NOINTERFACE;
     walk.seen.contextsTried = i + 1;
   }
 }
@@ -83,8 +81,8 @@ const ServerCall kBrowseCall = {
     "browse", L"the flat browse (QueryInterface for IOPCBrowseServerAddressSpace, BrowseOPCItemIDs, IEnumString::Next)",
     true, 60};
 
-// The browse's stop check marks each of its calls for the watchdog: it is
-// asked right before each name and before the second enumeration.
+// The browse's stop check, asked before each name and each enumeration,
+// marks its calls for the watchdog.
 int MarkBrowseCall() {
   CallStarted(kBrowseCall);
   return StopRequested();
@@ -106,13 +104,13 @@ void RegisterTags(Walk &walk, const ServerCall &call) {
   const LONG count = walk.names.count;
   walk.seen.tags = count;
   // Never a null array, as the monitor's: RemoveItems gets a valid pointer.
-  walk.handles.handles = static_cast<OPCHANDLE *>(calloc(count > 0 ? static_cast<size_t>(count) : 1, sizeof(OPCHANDLE)));
+  walk.handles.handles =
+      static_cast<OPCHANDLE *>(calloc(count > 0 ? static_cast<size_t>(count) : 1, sizeof(OPCHANDLE)));
   walk.seen.handlesMissing = walk.handles.handles == nullptr;
   for (LONG i = 0; i < count && !walk.seen.handlesMissing && !Stopped(walk, "items"); ++i) {
     HRESULT hr = S_OK, itemError = S_OK;
     CallStarted(call, i);
-    const int registered =
-        RegisterItem(walk.itemMgt, walk.names.entries[i], &walk.handles.handles[i], &hr, &itemError);
+    const int registered = RegisterItem(walk.itemMgt, walk.names.entries[i], &walk.handles.handles[i], &hr, &itemError);
     CallEnded();
     if (!registered) {
       walk.seen.call = hr;
@@ -156,10 +154,8 @@ void ReadItems(Walk &walk, const ServerCall &call) {
       seen.otherTypes += valueText[0] == '\0';
       QualityText(sample.quality, qualityText);
       const std::wstring word = Widened(qualityText);
-      size_t k = 0;
-      while (k < seen.qualities.size() && seen.qualities[k].word != word) ++k;
-      if (k == seen.qualities.size()) seen.qualities.push_back({word, 0});
-      ++seen.qualities[k].count;
+      auto same = std::find_if(seen.qualities.begin(), seen.qualities.end(), [&](auto &q) { return q.word == word; });
+      ++(same == seen.qualities.end() ? seen.qualities.insert(same, {word, 0}) : same)->count;
     }
     VariantClear(&sample.value);
   }
@@ -168,14 +164,14 @@ void ReadItems(Walk &walk, const ServerCall &call) {
 void CheckStatus(Walk &walk, const ServerCall &call) {
   OPCSERVERSTATUS *status = nullptr;
   const HRESULT hr = walk.server->GetStatus(&status);
-  walk.seen.statusCode = FAILED(hr) || status == nullptr ? (FAILED(hr) ? hr : E_POINTER) : S_OK;
+  walk.seen.statusCode = FAILED(hr) ? hr : status == nullptr ? E_POINTER : S_OK;
   if (ServerGone(walk.seen.statusCode)) walk.seen.diedIn = call.name;
   if (SUCCEEDED(walk.seen.statusCode)) {
     walk.seen.state = static_cast<uint32_t>(status->dwServerState);
     walk.seen.groups = status->dwGroupCount;
-    walk.seen.statusFact = L"\"" + Shown(status->szVendorInfo != nullptr ? status->szVendorInfo : L"") +
-                           L"\" version " + std::to_wstring(status->wMajorVersion) + L"." +
-                           std::to_wstring(status->wMinorVersion) + L"." + std::to_wstring(status->wBuildNumber) + L", ";
+    wchar_t version[48];
+    swprintf(version, 48, L"\" version %u.%u.%u, ", status->wMajorVersion, status->wMinorVersion, status->wBuildNumber);
+    walk.seen.statusFact = L"\"" + Shown(status->szVendorInfo != nullptr ? status->szVendorInfo : L"") + version;
   }
   if (status != nullptr) CoTaskMemFree(status->szVendorInfo);
   CoTaskMemFree(status);
@@ -184,17 +180,16 @@ void CheckStatus(Walk &walk, const ServerCall &call) {
 void CheckOrganization(Walk &walk, const ServerCall &call) {
   IOPCBrowseServerAddressSpace *browse = nullptr;
   HRESULT hr = walk.server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void **>(&browse));
-  if (FAILED(hr) || browse == nullptr) {
-    if (browse != nullptr) browse->Release();
-    return;
-  }
+  if (FAILED(hr) && browse != nullptr) browse->Release();
+  if (FAILED(hr) || browse == nullptr) return;
   OPCNAMESPACETYPE organization = OPC_NS_FLAT;
   hr = browse->QueryOrganization(&organization);
   browse->Release();
   if (ServerGone(hr)) walk.seen.diedIn = call.name;
-  ReportLine(Check::kInfo, "browse", FAILED(hr)                    ? L"QueryOrganization: " + CodeText(hr, L"")
-                                     : organization == OPC_NS_FLAT ? L"address space flat"
-                                                                   : L"address space hierarchical");
+  ReportLine(Check::kInfo, "browse",
+             FAILED(hr)                    ? L"QueryOrganization: " + CodeText(hr, L"")
+             : organization == OPC_NS_FLAT ? L"address space flat"
+                                           : L"address space hierarchical");
 }
 
 void RemoveItems(Walk &walk, const ServerCall &) {
@@ -224,41 +219,40 @@ struct Stage {
   Decision (*decide)(const WalkSeen &);  // null: the row reports for itself
 };
 
+bool Always(const Walk &) { return true; }
+bool Unreached(const Walk &walk) { return walk.server == nullptr && SUCCEEDED(walk.seen.activation.lookup); }
 bool Connected(const Walk &walk) { return walk.server != nullptr; }
 bool Walking(const Walk &walk) { return walk.server != nullptr && !walk.decided; }
+bool Grouped(const Walk &walk) { return Walking(walk) && walk.itemMgt != nullptr; }
 bool Asking(const Walk &walk) { return walk.server != nullptr && !walk.seen.gone && walk.seen.diedIn == nullptr; }
+bool Polled(const Walk &walk) { return walk.itemMgt != nullptr && RemovesItems(walk.seen); }
+bool Holds(const Walk &walk) { return walk.itemMgt != nullptr; }
 
+// Activation waits longer than COM itself waits for a server to start
+// (about two minutes on Windows), so that COM's own answer comes first.
 const Stage kStages[] = {
-    {{"registration", L"reading the registry and the server's files", false, 60}, [](const Walk &) { return true; },
-     CheckRegistry, nullptr},
-    // Activation waits longer than COM itself waits for a server to start
-    // (about two minutes on Windows), so that COM's own answer comes first.
-    {{"activation", L"CoCreateInstanceEx(CLSCTX_ALL)", true, 150}, [](const Walk &) { return true; }, Activate,
-     DecideActivation},
+    {{"registration", L"reading the registry and the server's files", false, 60}, Always, CheckRegistry, nullptr},
+    {{"activation", L"CoCreateInstanceEx(CLSCTX_ALL)", true, 150}, Always, Activate, DecideActivation},
     {{"activation", L"CoCreateInstanceEx per class context", false, 150},
-     [](const Walk &walk) { return walk.server == nullptr && SUCCEEDED(walk.seen.activation.lookup); }, ActivatePerContext,
+     Unreached,
+     ActivatePerContext,
      DecideContexts},
     {kBrowseCall, Walking, Browse, DecideBrowse},
     {{"group", L"IOPCServer::AddGroup", true, 60}, Walking, CreateGroup, DecideGroup},
-    {{"items", L"IOPCItemMgt::AddItems", true, 60}, [](const Walk &walk) { return Walking(walk) && walk.itemMgt; },
-     RegisterTags, DecideItems},
-    {{"reads", L"IOPCSyncIO::Read", true, 60}, [](const Walk &walk) { return Walking(walk) && walk.itemMgt; },
-     ReadItems, DecideReads},
+    {{"items", L"IOPCItemMgt::AddItems", true, 60}, Grouped, RegisterTags, DecideItems},
+    {{"reads", L"IOPCSyncIO::Read", true, 60}, Grouped, ReadItems, DecideReads},
     {{"status", L"IOPCServer::GetStatus", false, 60}, Asking, CheckStatus, DecideStatus},
     {{"browse", L"IOPCBrowseServerAddressSpace::QueryOrganization", false, 60}, Asking, CheckOrganization, nullptr},
-    {{"teardown", L"IOPCItemMgt::RemoveItems", true, 60},
-     [](const Walk &walk) { return walk.itemMgt != nullptr && RemovesItems(walk.seen); }, RemoveItems, nullptr},
-    {{"teardown", L"IOPCServer::RemoveGroup", true, 60}, [](const Walk &walk) { return walk.itemMgt != nullptr; },
-     RemoveGroup, nullptr},
+    {{"teardown", L"IOPCItemMgt::RemoveItems", true, 60}, Polled, RemoveItems, nullptr},
+    {{"teardown", L"IOPCServer::RemoveGroup", true, 60}, Holds, RemoveGroup, nullptr},
     {{"teardown", L"IOPCServer::Release", true, 60}, Connected, ReleaseServer, nullptr},
 };
 
 // The server's own text for the code a decision names, asked once the
 // monitor's calls of the stage are made; then the stage decided again.
 void AskServerText(Walk &walk, const Stage &stage, Decision &decision) {
-  if (decision.asks == 0 || decision.asks == walk.seen.textOf || walk.server == nullptr || ServerGone(decision.asks)) {
+  if (decision.asks == 0 || decision.asks == walk.seen.textOf || walk.server == nullptr || ServerGone(decision.asks))
     return;
-  }
   if (!decision.verdict.empty()) Decided(walk.seen.subject, decision.verdict, decision.status);
   LPWSTR text = nullptr;
   CallStarted(kErrorStringCall);
@@ -271,26 +265,24 @@ void AskServerText(Walk &walk, const Stage &stage, Decision &decision) {
   decision = stage.decide(walk.seen);
 }
 
-bool IsWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 // For a server the shipped monitor does not reach: the line that gives it
 // the monitor's ProgID, and the build for its own.
 void ReportAlias(const Walk &walk) {
   // Windows merges per-user classes into HKCR; Wine does not.
-  const bool wine = IsWine();
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
   const std::wstring key = std::wstring(wine ? L"HKLM" : L"HKCU") + L"\\Software\\Classes\\" + SERVER_PROGID;
   const std::wstring view = OwnMachine() == IMAGE_FILE_MACHINE_I386 ? L" /reg:32" : L"";
+  const std::wstring who = wine ? L" (from an administrator's prompt: Wine reads no per-user classes)"
+                                : L", for you alone, no administrator's prompt needed";
   ReportLine(Check::kInfo, "alias",
-             std::wstring(L"the shipped monitor connects to ") + SERVER_PROGID + L" only; this line gives that ProgID to "
-             L"this server" + (wine ? L" (from an administrator's prompt: Wine reads no per-user classes)"
-                                    : L", for you alone, no administrator's prompt needed") + L":");
-  ReportText(L"  reg add \"" + key + L"\\CLSID\" /ve /d \"" + class_keys::GuidText(walk.findings.clsid) + L"\" /f" + view +
-             L"\n");
-  ReportLine(Check::kInfo, "alias", L"reg delete \"" + key + L"\" /f" + view + L" takes it back; or build a monitor for "
-             L"it: -DOPCMON_SERVER_PROGID=" + walk.seen.name + L" (docs/windows.md)");
+             L"the shipped monitor connects to " + std::wstring(SERVER_PROGID) +
+                 L" only; this line gives that ProgID to this server" + who + L":");
+  ReportText(L"  reg add \"" + key + L"\\CLSID\" /ve /d \"" + class_keys::GuidText(walk.findings.clsid) + L"\" /f" +
+             view + L"\n");
+  ReportLine(Check::kInfo, "alias",
+             L"reg delete \"" + key + L"\" /f" + view + L" takes it back; or build a monitor " +
+                 L"for it: -DOPCMON_SERVER_PROGID=" + walk.seen.name + L" (docs/windows.md)");
 }
 
 bool IsMonitorsServer(const wchar_t *name) {

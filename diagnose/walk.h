@@ -1,8 +1,7 @@
-// The walk through the monitor's stages against one server, in the order
-// the monitor makes them: registration, activation, the server's status,
-// browse, group, items, reads, teardown; then the verdict.
+// The walk through the monitor's stages against one server, in the
+// monitor's order, then opcdiag's own calls, the teardown and the verdict.
 #pragma once
 
-// Walks the stages for `name` (a ProgID or a braced CLSID) and prints the
-// report. 0 when the monitor would show records, 1 otherwise.
+// For `name` (a ProgID or a braced CLSID): 0 when the monitor would show
+// records, 1 otherwise.
 int WalkStages(const wchar_t *name);

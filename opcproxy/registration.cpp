@@ -58,9 +58,9 @@ bool ServerFileFound(const std::wstring &clsid) {
 bool ServedByAnother(const ProxiedInterface &entry) {
   if (NamesOurClass(entry)) return true;
   std::wstring clsid;
-  // A name with a backslash would reach beyond the class's own key.
+  GUID guid;
   return class_keys::ReadString(InterfaceKey(entry) + L"\\ProxyStubClsid32", nullptr, &clsid) &&
-         !clsid.empty() && clsid.find(L'\\') == std::wstring::npos && ServerFileFound(clsid);
+         class_keys::ParseGuid(clsid, &guid) && ServerFileFound(class_keys::GuidText(guid));
 }
 
 HRESULT Unregister() {

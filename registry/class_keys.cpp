@@ -69,6 +69,11 @@ bool Exists(const std::wstring &key, REGSAM view) {
   return true;
 }
 
+bool ParseGuid(const std::wstring &text, GUID *guid) {
+  // IIDFromString takes only the braced form, never a ProgID.
+  return text.size() == 38 && text.front() == L'{' && SUCCEEDED(IIDFromString(text.c_str(), guid));
+}
+
 bool SameName(const std::wstring &a, const std::wstring &b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;

@@ -20,6 +20,9 @@ namespace class_keys {
 HRESULT Guarded(HRESULT (*registration)());
 
 std::wstring GuidText(REFGUID guid);
+// A braced GUID text read from the registry; false for anything else (a
+// name with a backslash would reach beyond the key meant).
+bool ParseGuid(const std::wstring &text, GUID *guid);
 // Compares two names as the registry does: ordinal, without regard to case.
 bool SameName(const std::wstring &a, const std::wstring &b);
 // The registry view of this process's own architecture.
